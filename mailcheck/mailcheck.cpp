@@ -1,0 +1,109 @@
+#include "mailcheck.h"
+
+#include "blanks.h"
+#include "clock.h"
+#include "desktop.h"
+#include "generalstuff.h"
+#include "mailcheckview.h"
+#include "passwordentry.h"
+#include "programinfo.h"
+#include "statuscolors.h"
+
+MailCheck::MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view, QObject* parent)
+    : QObject(parent), conversation(run), m_run(run), m_clock(clock), m_desktop(desktop), m_view(view),
+      m_notification(run, clock, desktop, view)
+{
+    Timer1.setInterval(5000);
+    connect(&Timer1, &QTimer::timeout, this, &MailCheck::Timer1_Timer);
+    connect(&conversation, &Pop3Conversation::counted, this, &MailCheck::conversationCounted);
+    connect(&conversation, &Pop3Conversation::failed, this, &MailCheck::conversationFailed);
+}
+
+void MailCheck::start()
+{
+    Timer1.setInterval(100);
+    Timer1.start();
+}
+
+qint64 MailCheck::minutesBetween(const QDateTime& from, const QDateTime& to)
+{
+    auto wallMinutes = [](const QDateTime& moment) {
+        return moment.date().toJulianDay() * 24 * 60 + moment.time().hour() * 60 + moment.time().minute();
+    };
+    return wallMinutes(to) - wallMinutes(from);
+}
+
+void MailCheck::Timer1_Timer()
+{
+    if (!m_run.LastCheckTime.isNull()
+        && minutesBetween(m_run.LastCheckTime, m_clock.now()) < m_run.ProfileSettings.Interval)
+        return;
+    if (m_checking)
+        return;
+
+    m_checking = true;
+    Timer1.stop();
+    Timer1.setInterval(5000);
+    m_view.setStatusColor(StatusColors::checking());
+    m_view.setStatusText(QStringLiteral("Starting"));
+    conversation.setRemote(m_run.ProfileSettings.ServerName, m_port);
+
+    if (trimBlanks(m_run.ProfileSettings.Password).isEmpty()) {
+        // Typed passwords live for this run only; the prompt never stores them.
+        PasswordEntry prompt(m_run.ProfileSettings);
+        m_desktop.execDialog(prompt);
+    }
+
+    m_view.setStatusText(QStringLiteral("Checking Mail"));
+    conversation.connectToServer();
+}
+
+void MailCheck::mnuRefresh_Click()
+{
+    m_run.LastCheckTime = QDateTime();
+    Timer1_Timer();
+}
+
+void MailCheck::conversationCounted(int count)
+{
+    endConversation();
+    m_notification.handleCount(count);
+}
+
+void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QString& description)
+{
+    switch (failure) {
+    case Pop3Conversation::Failure::InvalidUser:
+        m_view.setStatusColor(StatusColors::failure());
+        m_view.setStatusText(QStringLiteral("Invalid UserID"));
+        break;
+    case Pop3Conversation::Failure::CannotLogon:
+        m_view.setStatusColor(StatusColors::failure());
+        m_view.setStatusText(QStringLiteral("Cannot logon"));
+        // In memory only: the next check asks for the password again.
+        m_run.ProfileSettings.Password.clear();
+        break;
+    case Pop3Conversation::Failure::SocketError:
+        m_desktop.message(m_view.window(), QMessageBox::Warning, ProgramInfo::title(),
+                          QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n")
+                              + description);
+        m_view.setStatusColor(StatusColors::failure());
+        m_view.setStatusText(QStringLiteral("Problem."));
+        break;
+    }
+    endConversation();
+}
+
+void MailCheck::endConversation()
+{
+    conversation.close();
+    m_checking = false;
+    Timer1.start();
+}
+
+quint16 pop3PortFromEnvironment()
+{
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("POSTOWL_POP3_PORT", &ok);
+    return ok && port > 0 && port <= 65535 ? quint16(port) : MailCheck::DefaultPop3Port;
+}

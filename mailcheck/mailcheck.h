@@ -1,0 +1,55 @@
+#pragma once
+
+#include "newmailnotification.h"
+#include "pop3conversation.h"
+
+#include <QObject>
+#include <QTimer>
+
+class Clock;
+class Desktop;
+class MailCheckView;
+struct GeneralStuff;
+
+// Paces the checks and runs one at a time: Timer1 ticks every five seconds,
+// and once Interval minutes have passed since the last completed check (or
+// none has completed yet) a tick starts the next POP3 conversation.
+class MailCheck : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 DefaultPop3Port = 110;
+
+    MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view, QObject* parent = nullptr);
+
+    // First tick 100 ms from now, then every five seconds.
+    void start();
+    void Timer1_Timer();
+    void mnuRefresh_Click();
+
+    bool isChecking() const { return m_checking; }
+    void setPort(quint16 port) { m_port = port; }
+
+    // Whole minute boundaries crossed from one moment to the other, on the wall clock.
+    static qint64 minutesBetween(const QDateTime& from, const QDateTime& to);
+
+    QTimer Timer1;
+    Pop3Conversation conversation;
+
+private:
+    void conversationCounted(int count);
+    void conversationFailed(Pop3Conversation::Failure failure, const QString& description);
+    void endConversation();
+
+    GeneralStuff& m_run;
+    Clock& m_clock;
+    Desktop& m_desktop;
+    MailCheckView& m_view;
+    NewMailNotification m_notification;
+    quint16 m_port = DefaultPop3Port;
+    bool m_checking = false;
+};
+
+// 110, or POSTOWL_POP3_PORT for trials against a server on another port.
+quint16 pop3PortFromEnvironment();

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+class QWidget;
+
+// What a mail check needs of the main window. Form1 implements it; tests use a
+// recording stand-in.
+class MailCheckView
+{
+public:
+    virtual ~MailCheckView() = default;
+
+    virtual void setStatusText(const QString& text) = 0;
+    virtual void setStatusColor(const QColor& background) = 0;
+    // The window icon: the mailbox with its flag raised when mail waits.
+    virtual void setMailIcon(bool mailWaiting) = 0;
+    virtual void setTitle(const QString& title) = 0;
+    virtual void UpdateTrayIcon() = 0;
+    // Starts the mail reader; every failure is ignored.
+    virtual void mnuReader_Click() = 0;
+    virtual void SendSMSNotify() = 0;
+    // Parent for the check's message boxes.
+    virtual QWidget* window() = 0;
+};

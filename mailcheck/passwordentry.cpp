@@ -1,0 +1,23 @@
+#include "passwordentry.h"
+
+#include "hashmask.h"
+#include "profilesettings.h"
+#include "ui_passwordentry.h"
+
+PasswordEntry::PasswordEntry(ProfileSettings& settings, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::PasswordEntry>()), m_settings(settings)
+{
+    ui->setupUi(this);
+    setFixedSize(size());
+    showTypedCharactersAsHash(ui->Text1);
+    connect(ui->Command1, &QPushButton::clicked, this, &PasswordEntry::PasswordEntry_Command1_Click);
+}
+
+PasswordEntry::~PasswordEntry() = default;
+
+void PasswordEntry::PasswordEntry_Command1_Click()
+{
+    // Taken exactly as typed: blanks count, an empty entry is allowed.
+    m_settings.Password = ui->Text1->text();
+    accept();
+}

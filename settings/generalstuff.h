@@ -1,0 +1,26 @@
+#pragma once
+
+#include "profilesettings.h"
+
+#include <QDateTime>
+#include <QString>
+
+// The values one run of the program shares between its windows. main() makes
+// exactly one and hands it around by reference; tests make as many as they like.
+struct GeneralStuff
+{
+    ::ProfileSettings ProfileSettings;
+
+    // When the last completed check ended; a null QDateTime means "none since
+    // start or since the last Refresh".
+    QDateTime LastCheckTime;
+
+    // Count of the previous completed check. Counts are not limited to 16 bits.
+    int LastMessageCount = 0;
+
+    // The latest POP3 greeting from its fifth character on, line end included.
+    QString ServerGreeting;
+
+    // True exactly while "Do you want to start your mail reader ?" is open.
+    bool ReaderQuestionOpen = false;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// The program's name and version, taken from the build (project version 1.5.0.10).
+namespace ProgramInfo {
+
+constexpr int Major = POSTOWL_VERSION_MAJOR;
+constexpr int Minor = POSTOWL_VERSION_MINOR;
+constexpr int Revision = POSTOWL_VERSION_REVISION;
+
+// "PostOwl": the exit question's title.
+inline QString applicationTitle() { return QStringLiteral("PostOwl"); }
+
+// "PostOwl 1.5": the first window title, the title of message boxes, the
+// status line after start-up.
+inline QString title() { return QStringLiteral("PostOwl %1.%2").arg(Major).arg(Minor); }
+
+} // namespace ProgramInfo

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// Turns a plain password into its stored form and back again: the same call
+// does both directions.
+QString ScramblePassword(const QString& text);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "profilesettings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QSettings;
+
+// The per-user settings store: texts addressed by section (the profile) and
+// key. Every key of a profile, with its default and the rule for hand-edited
+// values, is read and written here and nowhere else.
+class SettingsStore
+{
+public:
+    explicit SettingsStore(QSettings& settings);
+
+    // The user's own store: application "POSTOWL", one group per profile.
+    static std::unique_ptr<QSettings> openUserSettings();
+
+    // An absent key gives defaultValue; a key holding the empty text gives the empty text.
+    QString get(const QString& section, const QString& key, const QString& defaultValue = QString()) const;
+    // Writes through to the file at once. False when the file could not be written.
+    bool save(const QString& section, const QString& key, const QString& value);
+
+    QString readServerName(const QString& section) const;
+
+    // Everything start-up reads once a server is known, in start-up's order.
+    // Values a hand-edited store made unusable keep the record's defaults.
+    void loadProfile(ProfileSettings& record) const;
+
+    // The fifteen keys of the Account dialog's save, in their order, passwords
+    // scrambled. False when the file could not be written.
+    bool saveProfile(const ProfileSettings& record);
+
+    // Window edges in twips; -1 when not set, not a number or outside 16 bits.
+    struct WindowPosition
+    {
+        int x = -1;
+        int y = -1;
+    };
+    WindowPosition readWindowPosition(const QString& section) const;
+    bool saveWindowPosition(const QString& section, int xTwips, int yTwips);
+
+    // Parses a stored number as a whole number (fractions rounded half to even).
+    // False when the text is no number or the result lies outside [minimum, maximum].
+    static bool readWholeNumber(const QString& text, int minimum, int maximum, int* result);
+
+private:
+    QString keyPath(const QString& section, const QString& key) const;
+    void write(const QString& section, const QString& key, const QString& value);
+    bool flush();
+
+    QSettings& m_settings;
+};
+
+// "postowl Home Office" watches the profile "Home Office"; no argument means DEFAULT.
+QString profileNameFromArguments(const QStringList& arguments);
