@@ -1,0 +1,33 @@
+#pragma once
+
+#include "mailcheckview.h"
+
+#include <QStringList>
+
+// Stands in for the main window: keeps what a check shows and counts the calls
+// that would reach the tray, the mail reader and the SMS client.
+class RecordingView : public MailCheckView
+{
+public:
+    void setStatusText(const QString& text) override
+    {
+        statusText = text;
+        statusHistory.append(text);
+    }
+    void setStatusColor(const QColor& background) override { statusColor = background; }
+    void setMailIcon(bool mailWaiting) override { mailIcon = mailWaiting; }
+    void setTitle(const QString& text) override { title = text; }
+    void UpdateTrayIcon() override { ++trayUpdates; }
+    void mnuReader_Click() override { ++readerStarts; }
+    void SendSMSNotify() override { ++smsSent; }
+    QWidget* window() override { return nullptr; }
+
+    QString statusText;
+    QStringList statusHistory;
+    QColor statusColor;
+    bool mailIcon = false;
+    QString title;
+    int trayUpdates = 0;
+    int readerStarts = 0;
+    int smsSent = 0;
+};
