@@ -1,0 +1,266 @@
+#include "form1.h"
+
+#include "desktop.h"
+#include "generalstuff.h"
+#include "programinfo.h"
+#include "settingsstore.h"
+#include "statuscolors.h"
+#include "ui_form1.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+QIcon mailboxIcon(bool mailWaiting)
+{
+    return QIcon(mailWaiting ? QStringLiteral(":/icons/mailbox-flag-up.xpm")
+                             : QStringLiteral(":/icons/mailbox-flag-down.xpm"));
+}
+
+} // namespace
+
+Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& clock, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_run(run), m_store(store), m_desktop(desktop),
+      m_mailCheck(run, clock, desktop, *this)
+{
+    ui->setupUi(this);
+    // A small fixed window: no resizing, no minimise or maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+    ui->StatusText->setFont([this] {
+        QFont font = ui->StatusText->font();
+        font.setPointSizeF(15.75);
+        return font;
+    }());
+    setStatusColor(StatusColors::checking());
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    ui->centralwidget->setFixedSize(234, 34);
+
+    connect(ui->mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
+    connect(ui->mnuAccount, &QAction::triggered, this, &Form1::mnuAccount_Click);
+    connect(ui->mnuReader, &QAction::triggered, this, &Form1::mnuReader_Click);
+    connect(ui->mnuRefresh, &QAction::triggered, this, &Form1::mnuRefresh_Click);
+    connect(ui->mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
+    connect(&m_tray, &QSystemTrayIcon::activated, this, &Form1::trayActivated);
+}
+
+Form1::~Form1() = default;
+
+bool Form1::Form_Load(const QString& profileName)
+{
+    setWindowTitle(ProgramInfo::title());
+    m_run.LastCheckTime = QDateTime();
+    m_run.LastMessageCount = 0;
+    ProfileSettings& settings = m_run.ProfileSettings;
+    settings = ProfileSettings();
+    settings.ProfileName = profileName;
+    restoreWindowPosition();
+
+    settings.ServerName = m_store.readServerName(profileName);
+    if (settings.ServerName.isEmpty()) {
+        openAccountDialog();
+        settings.ServerName = m_store.readServerName(profileName);
+    }
+    if (settings.ServerName.isEmpty()) {
+        m_desktop.message(nullptr, QMessageBox::Warning, ProgramInfo::title(),
+                          QStringLiteral("No valid configuration for profile ") + profileName
+                              + QStringLiteral(" found."));
+        Form_Unload();
+        return false;
+    }
+
+    m_store.loadProfile(settings);
+    SetTopMost(settings.AlwaysOnTop);
+    setReaderMenuEnabled(!settings.MailReader.isEmpty());
+    setWindowTitle(settings.NameInBar);
+    setMailIcon(false);
+    setStatusText(ProgramInfo::title());
+    m_mailCheck.start();
+    AddTrayIcon();
+    if (settings.SysTray == 1)
+        hideToTray();
+    else
+        show();
+    return true;
+}
+
+void Form1::restoreWindowPosition()
+{
+    const SettingsStore::WindowPosition stored = m_store.readWindowPosition(m_run.ProfileSettings.ProfileName);
+    if (stored.x < 0 && stored.y < 0)
+        return;
+    QPoint place = pos();
+    if (stored.x >= 0)
+        place.setX(int(std::lround(stored.x / twipsPerPixel())));
+    if (stored.y >= 0)
+        place.setY(int(std::lround(stored.y / twipsPerPixel())));
+    // A place on a screen that is no longer there would put the window out of reach.
+    if (!QGuiApplication::screenAt(place))
+        return;
+    move(place);
+}
+
+double Form1::twipsPerPixel() const
+{
+    const int dpi = logicalDpiX();
+    return dpi > 0 ? 1440.0 / dpi : 15.0;
+}
+
+void Form1::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    // A hidden window counts as not minimised: its position is saved too.
+    if (!isMinimized()) {
+        const double twips = twipsPerPixel();
+        if (!m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, int(std::lround(pos().x() * twips)),
+                                        int(std::lround(pos().y() * twips))))
+            qWarning("PostOwl: the window position could not be saved");
+    }
+    m_tray.hide();
+    m_mailCheck.Timer1.stop();
+    m_unloading = true;
+    close();
+    emit unloaded();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (m_unloading) {
+        event->accept();
+        return;
+    }
+    // The close box only puts the program away; "Exit" ends it.
+    event->ignore();
+    hideToTray();
+}
+
+void Form1::hideToTray()
+{
+    // Without a tray nothing could bring a hidden window back.
+    if (m_desktop.trayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void Form1::AddTrayIcon()
+{
+    UpdateTrayIcon();
+    m_tray.show();
+}
+
+void Form1::UpdateTrayIcon()
+{
+    m_tray.setIcon(windowIcon());
+    m_tray.setToolTip(windowTitle().left(MaxTooltipLength));
+}
+
+void Form1::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (m_trayBusy || m_run.ReaderQuestionOpen)
+        return;
+    m_trayBusy = true;
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::Context:
+    case QSystemTrayIcon::MiddleClick:
+        showNormal();
+        raise();
+        activateWindow();
+        break;
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    m_trayBusy = false;
+}
+
+void Form1::SetTopMost(quint8 flag)
+{
+    const bool onTop = flag == 1;
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop)
+        return;
+    // Changing a window flag hides the window; put it back as it was.
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (wasVisible)
+        show();
+}
+
+void Form1::mnuExit_Click()
+{
+    const auto answer = m_desktop.message(this, QMessageBox::Question, ProgramInfo::applicationTitle(),
+                                          QStringLiteral("Do you really want to terminate PostOwl ?"),
+                                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer == QMessageBox::Yes)
+        Form_Unload();
+}
+
+void Form1::mnuAccount_Click()
+{
+    openAccountDialog();
+}
+
+bool Form1::openAccountDialog()
+{
+    return false;
+}
+
+void Form1::mnuReader_Click()
+{
+    // Whatever goes wrong starting the reader is not the user's concern here.
+    m_desktop.startProgram(m_run.ProfileSettings.MailReader);
+}
+
+void Form1::mnuRefresh_Click()
+{
+    m_mailCheck.mnuRefresh_Click();
+}
+
+void Form1::mnuAbout_Click() {}
+
+void Form1::SendSMSNotify() {}
+
+void Form1::setStatusText(const QString& text)
+{
+    ui->StatusText->setText(text);
+}
+
+void Form1::setStatusColor(const QColor& background)
+{
+    QPalette palette = ui->StatusText->palette();
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, Qt::black);
+    ui->StatusText->setPalette(palette);
+}
+
+void Form1::setMailIcon(bool mailWaiting)
+{
+    setWindowIcon(mailboxIcon(mailWaiting));
+}
+
+void Form1::setTitle(const QString& title)
+{
+    setWindowTitle(title);
+}
+
+void Form1::setReaderMenuEnabled(bool enabled)
+{
+    ui->mnuReader->setEnabled(enabled);
+}
+
+void Form1::setCheckTimerEnabled(bool enabled)
+{
+    if (enabled)
+        m_mailCheck.Timer1.start();
+    else
+        m_mailCheck.Timer1.stop();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "mailcheck.h"
+#include "mailcheckview.h"
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+namespace Ui {
+class Form1;
+}
+class Clock;
+class Desktop;
+class SettingsStore;
+struct GeneralStuff;
+
+// The main window, and with it the program: start-up, the status line, the
+// tray icon, the menu bar and the end of the run.
+class Form1 : public QMainWindow, public MailCheckView
+{
+    Q_OBJECT
+
+public:
+    Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& clock, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Settles the profile and starts checking. False when the profile has no
+    // server: the user has been told and the run is over.
+    bool Form_Load(const QString& profileName);
+    // Ends the run: saves the window position and removes the tray icon.
+    void Form_Unload();
+
+    void mnuExit_Click();
+    void mnuAccount_Click();
+    void mnuRefresh_Click();
+    void mnuAbout_Click();
+    void SetTopMost(quint8 flag);
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+
+    // MailCheckView
+    void setStatusText(const QString& text) override;
+    void setStatusColor(const QColor& background) override;
+    void setMailIcon(bool mailWaiting) override;
+    void setTitle(const QString& title) override;
+    void UpdateTrayIcon() override;
+    void mnuReader_Click() override;
+    void SendSMSNotify() override;
+    QWidget* window() override { return this; }
+
+    void setReaderMenuEnabled(bool enabled);
+    void setCheckTimerEnabled(bool enabled);
+
+    MailCheck& mailCheck() { return m_mailCheck; }
+    QSystemTrayIcon& trayIcon() { return m_tray; }
+    bool isUnloaded() const { return m_unloaded; }
+
+    std::unique_ptr<Ui::Form1> ui;
+
+    // The tray's tooltip holds at most 63 characters.
+    static constexpr int MaxTooltipLength = 63;
+
+signals:
+    void unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void restoreWindowPosition();
+    void AddTrayIcon();
+    void hideToTray();
+    double twipsPerPixel() const;
+    bool openAccountDialog();
+
+    GeneralStuff& m_run;
+    SettingsStore& m_store;
+    Desktop& m_desktop;
+    MailCheck m_mailCheck;
+    QSystemTrayIcon m_tray;
+    bool m_trayBusy = false;
+    bool m_unloading = false;
+    bool m_unloaded = false;
+};

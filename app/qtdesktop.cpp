@@ -1,0 +1,50 @@
+#include "qtdesktop.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+QMessageBox::StandardButton QtDesktop::message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                               const QString& text, QMessageBox::StandardButtons buttons,
+                                               QMessageBox::StandardButton defaultButton)
+{
+    // A hidden main window would take its message box out of sight with it.
+    if (parent && !parent->isVisible())
+        parent = nullptr;
+    QMessageBox box(icon, title, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+int QtDesktop::execDialog(QDialog& dialog)
+{
+    return dialog.exec();
+}
+
+void QtDesktop::beep()
+{
+    QApplication::beep();
+}
+
+bool QtDesktop::startProgram(const QString& commandLine)
+{
+    QStringList arguments = QProcess::splitCommand(commandLine);
+    if (arguments.isEmpty())
+        return false;
+    const QString program = arguments.takeFirst();
+    return QProcess::startDetached(program, arguments);
+}
+
+void QtDesktop::openUrl(const QUrl& url)
+{
+    QDesktopServices::openUrl(url);
+}
+
+bool QtDesktop::trayAvailable() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
