@@ -1,0 +1,270 @@
+#include "account.h"
+
+#include "accounthost.h"
+#include "blanks.h"
+#include "desktop.h"
+#include "generalstuff.h"
+#include "hashmask.h"
+#include "leadingnumber.h"
+#include "programinfo.h"
+#include "settingsstore.h"
+#include "ui_account.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QUrl>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString HelpPage = QStringLiteral("http://www.postowl.example/help.html#HELP");
+
+const QString InvalidFieldsMessage =
+    QStringLiteral("The following field must have valid values: Servername, User Identification and "
+                   "Interval. Please correct the data entered.");
+const QString InvalidMobileMessage =
+    QStringLiteral("The GSM number must be in the international format including a valid country code "
+                   "(e.g  +419999999).");
+const QString NotifyOnceWarning =
+    QStringLiteral("WARNING: It is strongly recommended to enable 'Notify only once' if you want to "
+                   "receive messages on your GSM phone.");
+const QString StoreFailedMessage =
+    QStringLiteral("The settings could not be written to the settings store. PostOwl uses them until it "
+                   "ends, but they will be lost then unless they can be applied again.");
+
+} // namespace
+
+Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, AccountHost& host,
+                 const QString& smsGatewayHost, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::Account>()), m_run(run), m_store(store), m_desktop(desktop),
+      m_host(host)
+{
+    ui->setupUi(this);
+    // A small fixed tool window: close box only, no taskbar entry.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    setModal(true);
+
+    // Designer keeps whole points only; the form's fonts are 9.75 pt bold and 8.25 pt.
+    const auto widgets = findChildren<QWidget*>();
+    for (QWidget* widget : widgets) {
+        if (!widget->testAttribute(Qt::WA_SetFont))
+            continue;
+        QFont font = widget->font();
+        font.setPointSizeF(font.bold() ? 9.75 : 8.25);
+        widget->setFont(font);
+    }
+
+    showTypedCharactersAsHash(ui->Text3);
+    showTypedCharactersAsHash(ui->Text8);
+
+    ui->Label10->setText(smsGatewayHost.toUpper() + QStringLiteral(" User & Password"));
+    ui->Label12->setText(QStringLiteral("The above fields are only required if you want to receive a SMS "
+                                        "message on your mobile phone if you have new mail. Therefore, "
+                                        "you need a free account at")
+                         + QLatin1Char(' ') + QStringLiteral("http://") + smsGatewayHost);
+
+    // Every change of a field, by the user or by the dialog itself, counts as an edit.
+    for (QLineEdit* field : {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text6, ui->Text7, ui->Text8})
+        connect(field, &QLineEdit::textChanged, this, &Account::enableApply);
+    connect(ui->Text5, &QLineEdit::textChanged, this, &Account::Text5_Change);
+    connect(ui->Text9, &QLineEdit::textChanged, this, &Account::Text9_Change);
+    for (QCheckBox* box : {ui->Check2, ui->Check4, ui->Check5, ui->Check6, ui->Check7})
+        connect(box, &QCheckBox::toggled, this, &Account::enableApply);
+    connect(ui->Check3, &QCheckBox::toggled, this, &Account::Check3_Click);
+
+    connect(ui->Command1, &QPushButton::clicked, this, &Account::Command1_Click);
+    connect(ui->Command2, &QPushButton::clicked, this, &Account::Command2_Click);
+    connect(ui->Command3, &QPushButton::clicked, this, &Account::Command3_Click);
+    connect(ui->Command4, &QPushButton::clicked, this, &Account::Command4_Click);
+
+    Form_Load();
+    centreOnScreen();
+}
+
+Account::~Account() = default;
+
+void Account::Form_Load()
+{
+    const ProfileSettings& record = m_run.ProfileSettings;
+
+    m_host.SetTopMost(0);
+    // No new check starts while the dialog is open; one already under way ends
+    // as usual and resumes the timer by itself.
+    m_host.setCheckTimerEnabled(false);
+    setWindowTitle(QStringLiteral("Define Mail Account ") + record.ProfileName);
+
+    ui->Text1->setText(record.ServerName);
+    ui->Text2->setText(record.UserName);
+    ui->Text3->setText(record.Password);
+    ui->Text4->setText(record.NameInBar);
+    ui->Text5->setText(record.MailReader);
+    ui->Text7->setText(record.SMSUserID);
+    ui->Text8->setText(record.SMSPassword);
+    ui->Text9->setText(record.SMSMobile);
+    ui->Text6->setText(QString::number(record.Interval));
+
+    // A password typed at the prompt during this run, while the store keeps
+    // none, is not shown: the field shows only a password that was saved.
+    if (m_store.get(record.ProfileName, QStringLiteral("Password")).isEmpty())
+        ui->Text3->clear();
+
+    ui->Check2->setChecked(record.NotifyOnce != 0);
+    ui->Check3->setChecked(record.StartReader != 0);
+    ui->Check4->setChecked(record.PlaySound != 0);
+    ui->Check5->setChecked(record.AlwaysOnTop != 0);
+    ui->Check6->setChecked(record.AskBefore != 0);
+    ui->Check7->setChecked(record.SysTray != 0);
+
+    // The dependent rules must hold even where filling changed nothing.
+    Text5_Change();
+    Text9_Change();
+
+    // Filling raised change notifications; none of them is an edit.
+    ui->Command1->setEnabled(false);
+}
+
+void Account::enableApply()
+{
+    ui->Command1->setEnabled(true);
+}
+
+void Account::Check3_Click()
+{
+    ui->Check6->setEnabled(ui->Check3->isChecked());
+    enableApply();
+}
+
+void Account::Text5_Change()
+{
+    const bool readerGiven = !trimBlanks(ui->Text5->text()).isEmpty();
+    ui->Check3->setEnabled(readerGiven);
+    ui->Check6->setEnabled(readerGiven);
+    if (ui->Check3->isEnabled())
+        Check3_Click();
+    enableApply();
+}
+
+void Account::Text9_Change()
+{
+    const bool mobileGiven = !trimBlanks(ui->Text9->text()).isEmpty();
+    ui->Text7->setEnabled(mobileGiven);
+    ui->Text8->setEnabled(mobileGiven);
+    ui->Label10->setEnabled(mobileGiven);
+    ui->Command4->setEnabled(mobileGiven);
+    enableApply();
+}
+
+bool Account::SaveAccountSettings()
+{
+    // Blanks anywhere are ignored: "1 0" is ten minutes, "7 minutes" seven.
+    QString intervalText = ui->Text6->text();
+    intervalText.remove(QLatin1Char(' '));
+    const double interval = leadingNumber(intervalText);
+
+    // The setting holds 16 bits: a longer interval is refused like a missing one.
+    if (trimBlanks(ui->Text1->text()).isEmpty() || trimBlanks(ui->Text2->text()).isEmpty() || !(interval > 0)
+        || interval > std::numeric_limits<qint16>::max()) {
+        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidFieldsMessage);
+        return false;
+    }
+
+    // Only the first character as typed is judged: a leading blank fails.
+    const QString mobile = ui->Text9->text();
+    if (!trimBlanks(mobile).isEmpty() && !mobile.startsWith(QLatin1Char('+'))) {
+        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidMobileMessage);
+        return false;
+    }
+
+    // From here on the save runs to its end: record, store, main window.
+    ProfileSettings& record = m_run.ProfileSettings;
+    record.ServerName = ui->Text1->text();
+    record.UserName = ui->Text2->text();
+    record.Password = ui->Text3->text();
+    record.NameInBar = ui->Text4->text();
+    record.MailReader = ui->Text5->text();
+    record.SMSUserID = ui->Text7->text();
+    record.SMSPassword = ui->Text8->text();
+    record.SMSMobile = ui->Text9->text();
+    // nearbyint rounds a half to the even neighbour: 2.5 gives 2, 3.5 gives 4.
+    record.Interval = qint16(std::nearbyint(interval));
+    record.NotifyOnce = ui->Check2->isChecked() ? 1 : 0;
+    record.StartReader = ui->Check3->isChecked() ? 1 : 0;
+    record.PlaySound = ui->Check4->isChecked() ? 1 : 0;
+    record.AlwaysOnTop = ui->Check5->isChecked() ? 1 : 0;
+    record.AskBefore = ui->Check6->isChecked() ? 1 : 0;
+    record.SysTray = ui->Check7->isChecked() ? 1 : 0;
+
+    if (!trimBlanks(record.SMSMobile).isEmpty() && record.NotifyOnce == 0)
+        m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), NotifyOnceWarning);
+
+    // The run goes on with the new record either way, but a save that did not
+    // reach the store is never passed off as done: Apply stays enabled.
+    const bool stored = m_store.saveProfile(record);
+    if (!stored)
+        m_desktop.message(this, QMessageBox::Critical, ProgramInfo::title(), StoreFailedMessage);
+
+    m_host.setTitle(ProgramInfo::title() + QStringLiteral(" - ") + record.NameInBar);
+    // Blanks count as a reader here, as they do at start-up.
+    m_host.setReaderMenuEnabled(!record.MailReader.isEmpty());
+    return stored;
+}
+
+void Account::Command1_Click()
+{
+    if (SaveAccountSettings())
+        ui->Command1->setEnabled(false);
+}
+
+void Account::Command2_Click()
+{
+    // Edits that were not applied are dropped without a question; the top-most
+    // state follows what was last saved.
+    m_host.SetTopMost(m_run.ProfileSettings.AlwaysOnTop);
+    m_host.setCheckTimerEnabled(true);
+    m_closed = true;
+    QDialog::reject();
+}
+
+void Account::reject()
+{
+    Command2_Click();
+}
+
+void Account::Command3_Click()
+{
+    m_desktop.openUrl(QUrl(HelpPage));
+}
+
+void Account::Command4_Click()
+{
+    if (!SaveAccountSettings())
+        return;
+    ui->Command1->setEnabled(false);
+    const QString question = QStringLiteral("This sends a test message to your GSM mobile phone ")
+                             + m_run.ProfileSettings.SMSMobile + QLatin1Char('.');
+    if (m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), question,
+                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+        == QMessageBox::Yes)
+        m_host.SendSMSNotify();
+}
+
+void Account::showEvent(QShowEvent* event)
+{
+    // A kept instance shown again starts from the record as it is now.
+    if (m_closed) {
+        m_closed = false;
+        Form_Load();
+        centreOnScreen();
+    }
+    QDialog::showEvent(event);
+}
+
+void Account::centreOnScreen()
+{
+    QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        move(screen->availableGeometry().center() - rect().center());
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// What the Account dialog needs of the main window. Form1 implements it; tests
+// use a recording stand-in. The signatures match MailCheckView's where the two
+// overlap, so one implementation in Form1 serves both.
+class AccountHost
+{
+public:
+    virtual ~AccountHost() = default;
+
+    // 1 makes the main window top-most, any other value not.
+    virtual void SetTopMost(quint8 flag) = 0;
+    // Pauses (false) or resumes (true) the main window's check timer Timer1.
+    virtual void setCheckTimerEnabled(bool enabled) = 0;
+    virtual void setTitle(const QString& title) = 0;
+    // The Mailbox menu's "start the mail reader" item, mnuReader.
+    virtual void setReaderMenuEnabled(bool enabled) = 0;
+    // Starts an SMS notification with the record's SMS fields.
+    virtual void SendSMSNotify() = 0;
+};
