@@ -1,0 +1,255 @@
+#include "fakeclock.h"
+#include "fakedesktop.h"
+#include "generalstuff.h"
+#include "mailcheck.h"
+#include "passwordentry.h"
+#include "recordingview.h"
+#include "scriptedpop3server.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+QDateTime at(int hour, int minute, int second)
+{
+    return QDateTime(QDate(2026, 12, 8), QTime(hour, minute, second));
+}
+
+struct SchedulerRun
+{
+    explicit SchedulerRun(quint16 port) : check(run, clock, desktop, view)
+    {
+        run.ProfileSettings.ServerName = QStringLiteral("127.0.0.1");
+        run.ProfileSettings.UserName = QStringLiteral("alice");
+        run.ProfileSettings.Password = QStringLiteral("s3cret");
+        check.setPort(port);
+    }
+
+    // One tick of Timer1 as the event loop would deliver it; true when it
+    // started a check, which is then waited for.
+    bool tick()
+    {
+        const int before = view.statusHistory.count(QStringLiteral("Starting"));
+        check.Timer1_Timer();
+        if (view.statusHistory.count(QStringLiteral("Starting")) == before)
+            return false;
+        return QTest::qWaitFor([this] { return !check.isChecking(); }, 5000);
+    }
+
+    GeneralStuff run;
+    FakeClock clock;
+    FakeDesktop desktop;
+    RecordingView view;
+    MailCheck check;
+};
+
+} // namespace
+
+class TestScheduler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void minutesCountBoundariesCrossed_data();
+    void minutesCountBoundariesCrossed();
+    void nextCheckAfterInterval();
+    void intervalZeroChecksAtEveryTick();
+    void clockSetBackStopsChecksButRefreshStillChecks();
+    void refreshDuringConversationStartsNone();
+    void timerTimings();
+    void statusLineWhileChecking();
+    void promptAsksWhenNoPasswordAndSendsTypedText();
+    void wrongPasswordAsksAgainAtNextCheck();
+    void promptClosedWithoutEntryStillChecks();
+    void promptShowsHashAndTakesTextUntrimmed();
+};
+
+void TestScheduler::minutesCountBoundariesCrossed_data()
+{
+    QTest::addColumn<QDateTime>("from");
+    QTest::addColumn<QDateTime>("to");
+    QTest::addColumn<qint64>("minutes");
+
+    QTest::newRow("one second across a boundary") << at(10, 0, 59) << at(10, 1, 0) << qint64(1);
+    QTest::newRow("59 seconds within a minute") << at(10, 0, 0) << at(10, 0, 59) << qint64(0);
+    QTest::newRow("across midnight") << at(23, 58, 30) << QDateTime(QDate(2026, 12, 9), QTime(0, 3, 0))
+                                     << qint64(5);
+    QTest::newRow("clock set back") << at(10, 0, 0) << at(9, 0, 0) << qint64(-60);
+}
+
+void TestScheduler::minutesCountBoundariesCrossed()
+{
+    QFETCH(QDateTime, from);
+    QFETCH(QDateTime, to);
+    QFETCH(qint64, minutes);
+    QCOMPARE(MailCheck::minutesBetween(from, to), minutes);
+}
+
+void TestScheduler::nextCheckAfterInterval()
+{
+    ScriptedPop3Server server;
+    SchedulerRun run(server.port());
+    run.run.ProfileSettings.Interval = 5;
+    run.clock.current = at(10, 0, 59);
+    QVERIFY(run.tick());
+    QCOMPARE(run.run.LastCheckTime, at(10, 0, 59));
+
+    // Ticks every five seconds until 10:04:59 start nothing; 10:05:00 does.
+    for (QDateTime now = at(10, 1, 4); now < at(10, 5, 0); now = now.addSecs(5)) {
+        run.clock.current = now;
+        QVERIFY2(!run.tick(), qPrintable(now.toString()));
+    }
+    run.clock.current = at(10, 5, 0);
+    QVERIFY(run.tick());
+    QCOMPARE(server.connections, 2);
+}
+
+void TestScheduler::intervalZeroChecksAtEveryTick()
+{
+    ScriptedPop3Server server;
+    SchedulerRun run(server.port());
+    run.run.ProfileSettings.Interval = 0;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(run.tick());
+    QCOMPARE(server.connections, 3);
+}
+
+void TestScheduler::clockSetBackStopsChecksButRefreshStillChecks()
+{
+    ScriptedPop3Server server;
+    SchedulerRun run(server.port());
+    run.run.ProfileSettings.Interval = 5;
+    run.clock.current = at(10, 0, 0);
+    QVERIFY(run.tick());
+
+    run.clock.current = at(9, 0, 0);
+    QVERIFY(!run.tick());
+    run.clock.current = at(10, 4, 59);
+    QVERIFY(!run.tick());
+
+    run.clock.current = at(9, 0, 0);
+    run.check.mnuRefresh_Click();
+    QTRY_COMPARE(server.connections, 2);
+    QTRY_VERIFY(!run.check.isChecking());
+    QCOMPARE(run.run.LastCheckTime, at(9, 0, 0));
+}
+
+void TestScheduler::refreshDuringConversationStartsNone()
+{
+    ScriptedPop3Server server;
+    server.replies.insert("STAT", ScriptedPop3Server::Response::stall());
+    SchedulerRun run(server.port());
+    run.check.conversation.setStallTimeout(2000);
+    run.check.mnuRefresh_Click();
+    QTRY_COMPARE(server.receivedLines.size(), 3);
+    QVERIFY(run.check.isChecking());
+    QVERIFY(!run.check.Timer1.isActive());
+
+    run.check.mnuRefresh_Click();
+    run.check.Timer1_Timer();
+    QTest::qWait(50);
+    QCOMPARE(server.connections, 1);
+    QCOMPARE(run.view.statusHistory.count(QStringLiteral("Starting")), 1);
+}
+
+void TestScheduler::timerTimings()
+{
+    ScriptedPop3Server server;
+    SchedulerRun run(server.port());
+    QVERIFY(!run.check.Timer1.isActive());
+    run.check.start();
+    QCOMPARE(run.check.Timer1.interval(), 100);
+    QVERIFY(run.check.Timer1.isActive());
+    // The first tick comes by itself and checks at once.
+    QTRY_COMPARE(server.connections, 1);
+    QTRY_VERIFY(!run.check.isChecking());
+    QCOMPARE(run.check.Timer1.interval(), 5000);
+    QVERIFY(run.check.Timer1.isActive());
+}
+
+void TestScheduler::statusLineWhileChecking()
+{
+    ScriptedPop3Server server;
+    SchedulerRun run(server.port());
+    QVERIFY(run.tick());
+    QCOMPARE(run.view.statusHistory.mid(0, 3),
+             QStringList({QStringLiteral("Starting"), QStringLiteral("Checking Mail"),
+                          QStringLiteral("No messages")}));
+}
+
+void TestScheduler::promptAsksWhenNoPasswordAndSendsTypedText()
+{
+    ScriptedPop3Server server;
+    SchedulerRun run(server.port());
+    run.run.ProfileSettings.Password = QStringLiteral("   ");
+    QString statusWhilePrompting;
+    run.desktop.handleNextDialog([&](QDialog& dialog) {
+        statusWhilePrompting = run.view.statusText;
+        auto* entry = qobject_cast<PasswordEntry*>(&dialog);
+        dialog.show(); // Enter reaches the default button of a visible dialog only
+        entry->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral(" typed "));
+        QTest::keyClick(entry->findChild<QLineEdit*>(QStringLiteral("Text1")), Qt::Key_Return);
+        return dialog.result();
+    });
+    QVERIFY(run.tick());
+    QCOMPARE(statusWhilePrompting, QStringLiteral("Starting"));
+    QCOMPARE(run.desktop.shownDialogs, QStringList(QStringLiteral("PasswordEntry")));
+    QVERIFY(server.receivedLines.contains("PASS  typed \r\n"));
+    // The typed password is kept for the run, so the next check asks nothing.
+    run.run.ProfileSettings.Interval = 0;
+    QVERIFY(run.tick());
+    QCOMPARE(run.desktop.shownDialogs.size(), 1);
+}
+
+void TestScheduler::wrongPasswordAsksAgainAtNextCheck()
+{
+    ScriptedPop3Server server;
+    server.replies.insert("PASS", ScriptedPop3Server::Response::reply("-ERR [AUTH] Authentication failed.\r\n"));
+    SchedulerRun run(server.port());
+    QVERIFY(run.tick());
+    QCOMPARE(run.view.statusText, QStringLiteral("Cannot logon"));
+    QVERIFY(run.desktop.shownDialogs.isEmpty());
+
+    bool promptWasEmpty = false;
+    run.desktop.handleNextDialog([&](QDialog& dialog) {
+        auto* entry = qobject_cast<PasswordEntry*>(&dialog);
+        promptWasEmpty = entry->findChild<QLineEdit*>(QStringLiteral("Text1"))->text().isEmpty();
+        entry->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("again"));
+        entry->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        return dialog.result();
+    });
+    QVERIFY(run.tick());
+    QVERIFY(promptWasEmpty);
+    QCOMPARE(server.receivedLines.last(), QByteArray("PASS again\r\n"));
+}
+
+void TestScheduler::promptClosedWithoutEntryStillChecks()
+{
+    ScriptedPop3Server server;
+    server.replies.insert("PASS", ScriptedPop3Server::Response::reply("-ERR\r\n"));
+    SchedulerRun run(server.port());
+    run.run.ProfileSettings.Password.clear();
+    run.desktop.handleNextDialog([](QDialog& dialog) {
+        dialog.reject();
+        return dialog.result();
+    });
+    QVERIFY(run.tick());
+    QVERIFY(server.receivedLines.contains("PASS \r\n"));
+    QCOMPARE(run.view.statusText, QStringLiteral("Cannot logon"));
+}
+
+void TestScheduler::promptShowsHashAndTakesTextUntrimmed()
+{
+    ProfileSettings settings;
+    PasswordEntry entry(settings);
+    QCOMPARE(entry.windowTitle(), QStringLiteral("Enter password"));
+    QTest::keyClicks(entry.findChild<QLineEdit*>(QStringLiteral("Text1")), QStringLiteral("ab c"));
+    QCOMPARE(entry.findChild<QLineEdit*>(QStringLiteral("Text1"))->displayText(), QStringLiteral("####"));
+    entry.PasswordEntry_Command1_Click();
+    QCOMPARE(settings.Password, QStringLiteral("ab c"));
+}
+
+QTEST_MAIN(TestScheduler)
+#include "tst_scheduler.moc"

@@ -1,0 +1,270 @@
+#include "scramblepassword.h"
+#include "settingsstore.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A throw-away settings file; `lines` is written verbatim first, the way a
+// user with a text editor would.
+struct StoreFile
+{
+    explicit StoreFile(const QByteArray& lines = QByteArray())
+    {
+        path = dir.filePath(QStringLiteral("POSTOWL.conf"));
+        if (!lines.isEmpty()) {
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write(lines);
+        }
+        settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+        store = std::make_unique<SettingsStore>(*settings);
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<SettingsStore> store;
+};
+
+ProfileSettings loaded(const SettingsStore& store, const QString& profile = QStringLiteral("DEFAULT"))
+{
+    ProfileSettings record;
+    record.ProfileName = profile;
+    store.loadProfile(record);
+    return record;
+}
+
+} // namespace
+
+class TestSettingsStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void absentAndEmptyKeys();
+    void handEditedValues_data();
+    void handEditedValues();
+    void windowPosition_data();
+    void windowPosition();
+    void savedProfileReadsBack();
+    void passwordOfBlanksIsNotUnscrambled();
+    void profilesKeptApart();
+    void fileIsOwnerOnly();
+    void unwritableFileIsReported();
+    void garbageFileGivesDefaults();
+    void profileName_data();
+    void profileName();
+};
+
+void TestSettingsStore::absentAndEmptyKeys()
+{
+    StoreFile file("[DEFAULT]\nNameInBar=\n");
+    QCOMPARE(file.store->get("DEFAULT", "NameInBar", "fallback"), QString(""));
+    QVERIFY(!file.store->get("DEFAULT", "NameInBar", "fallback").isNull());
+    QCOMPARE(file.store->get("DEFAULT", "MailReader", "fallback"), QString("fallback"));
+    QCOMPARE(file.store->get("Other", "NameInBar", "fallback"), QString("fallback"));
+    QCOMPARE(file.store->get("DEFAULT", "MailReader"), QString());
+
+    // A new profile: everything keeps the start-up defaults.
+    const ProfileSettings fresh = loaded(*file.store, "Nobody");
+    QCOMPARE(fresh.ServerName, QString());
+    QCOMPARE(fresh.Interval, qint16(5));
+    QCOMPARE(fresh.PlaySound, quint8(1));
+    QCOMPARE(fresh.NotifyOnce, quint8(1));
+    QCOMPARE(fresh.StartReader, quint8(0));
+}
+
+void TestSettingsStore::handEditedValues_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<int>("playSound");
+    QTest::addColumn<int>("askBefore");
+
+    QTest::newRow("plain numbers") << QByteArray("Interval=7\nPlaySound=0\nAskBefore=1") << 7 << 0 << 1;
+    QTest::newRow("blanks around numbers") << QByteArray("Interval=\" 12 \"\nPlaySound= 0") << 12 << 0 << 0;
+    QTest::newRow("not numbers keep defaults") << QByteArray("Interval=soon\nPlaySound=yes\nAskBefore=x") << 5
+                                               << 1 << 0;
+    QTest::newRow("fraction rounds half to even") << QByteArray("Interval=2.5") << 2 << 1 << 0;
+    QTest::newRow("interval beyond 16 bits") << QByteArray("Interval=40000") << 5 << 1 << 0;
+    QTest::newRow("negative interval kept") << QByteArray("Interval=-3") << -3 << 1 << 0;
+    QTest::newRow("flag other than 0 or 1") << QByteArray("PlaySound=7\nAskBefore=-1") << 5 << 1 << 0;
+    QTest::newRow("empty values") << QByteArray("Interval=\nPlaySound=\nAskBefore=") << 5 << 1 << 0;
+    QTest::newRow("absent optional flags") << QByteArray("Interval=9") << 9 << 1 << 0;
+}
+
+void TestSettingsStore::handEditedValues()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(int, interval);
+    QFETCH(int, playSound);
+    QFETCH(int, askBefore);
+
+    StoreFile file("[DEFAULT]\nServerName=pop.example.org\n" + lines + "\n");
+    const ProfileSettings record = loaded(*file.store);
+    QCOMPARE(record.ServerName, QString("pop.example.org"));
+    QCOMPARE(int(record.Interval), interval);
+    QCOMPARE(int(record.PlaySound), playSound);
+    QCOMPARE(int(record.AskBefore), askBefore);
+}
+
+void TestSettingsStore::windowPosition_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+
+    QTest::newRow("absent") << QByteArray() << -1 << -1;
+    QTest::newRow("stored") << QByteArray("WIN-X=1440\nWIN-Y=0") << 1440 << 0;
+    QTest::newRow("negative is not set") << QByteArray("WIN-X=-15\nWIN-Y=-1") << -1 << -1;
+    QTest::newRow("beyond 16 bits is not set") << QByteArray("WIN-X=40000\nWIN-Y=32767") << -1 << 32767;
+    QTest::newRow("not a number") << QByteArray("WIN-X=left\nWIN-Y=1e3") << -1 << 1000;
+}
+
+void TestSettingsStore::windowPosition()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(int, x);
+    QFETCH(int, y);
+
+    StoreFile file("[DEFAULT]\n" + lines + "\n");
+    const SettingsStore::WindowPosition position = file.store->readWindowPosition("DEFAULT");
+    QCOMPARE(position.x, x);
+    QCOMPARE(position.y, y);
+}
+
+void TestSettingsStore::savedProfileReadsBack()
+{
+    StoreFile file;
+    ProfileSettings record;
+    record.ProfileName = QStringLiteral("Home Office");
+    record.ServerName = QStringLiteral(" pop.example.org ");
+    record.UserName = QStringLiteral("alice, bob");
+    record.Password = QStringLiteral("q2 secret");
+    record.Interval = 12;
+    record.StartReader = 1;
+    record.PlaySound = 0;
+    record.NotifyOnce = 0;
+    record.AlwaysOnTop = 1;
+    record.NameInBar = QStringLiteral("@home");
+    record.MailReader = QStringLiteral("/usr/bin/reader --inbox");
+    record.AskBefore = 1;
+    record.SMSUserID = QStringLiteral("me");
+    record.SMSPassword = QStringLiteral("p&ss+word");
+    record.SMSMobile = QStringLiteral("+41 79 123");
+    record.SysTray = 1;
+    QVERIFY(file.store->saveProfile(record));
+    QVERIFY(file.store->saveWindowPosition(record.ProfileName, 1440, 300));
+
+    // Read back by a fresh store, as the next start would.
+    QSettings reread(file.path, QSettings::IniFormat);
+    SettingsStore next(reread);
+    QCOMPARE(next.get(record.ProfileName, "Password"), ScramblePassword(record.Password));
+    QCOMPARE(next.get(record.ProfileName, "Interval"), QString("12"));
+    QCOMPARE(next.get(record.ProfileName, "WIN-X"), QString("1440"));
+    const ProfileSettings back = loaded(next, record.ProfileName);
+    QCOMPARE(back.ServerName, record.ServerName);
+    QCOMPARE(back.UserName, record.UserName);
+    QCOMPARE(back.Password, record.Password);
+    QCOMPARE(back.Interval, record.Interval);
+    QCOMPARE(back.StartReader, record.StartReader);
+    QCOMPARE(back.PlaySound, record.PlaySound);
+    QCOMPARE(back.NotifyOnce, record.NotifyOnce);
+    QCOMPARE(back.AlwaysOnTop, record.AlwaysOnTop);
+    QCOMPARE(back.NameInBar, record.NameInBar);
+    QCOMPARE(back.MailReader, record.MailReader);
+    QCOMPARE(back.AskBefore, record.AskBefore);
+    QCOMPARE(back.SMSUserID, record.SMSUserID);
+    QCOMPARE(back.SMSPassword, record.SMSPassword);
+    QCOMPARE(back.SMSMobile, record.SMSMobile);
+    QCOMPARE(back.SysTray, record.SysTray);
+}
+
+void TestSettingsStore::passwordOfBlanksIsNotUnscrambled()
+{
+    StoreFile file("[DEFAULT]\nPassword=\"   \"\nSMSPassword=\n");
+    const ProfileSettings record = loaded(*file.store);
+    QCOMPARE(record.Password, QString("   "));
+    QCOMPARE(record.SMSPassword, QString());
+}
+
+void TestSettingsStore::profilesKeptApart()
+{
+    StoreFile file;
+    QVERIFY(file.store->save("Home", "ServerName", "pop.home"));
+    QVERIFY(file.store->save("Work", "ServerName", "pop.work"));
+    QVERIFY(file.store->saveWindowPosition("Home", 15, 30));
+    QCOMPARE(file.store->readServerName("Home"), QString("pop.home"));
+    QCOMPARE(file.store->readServerName("Work"), QString("pop.work"));
+    QCOMPARE(file.store->readWindowPosition("Work").x, -1);
+    QCOMPARE(file.store->readWindowPosition("Home").y, 30);
+}
+
+void TestSettingsStore::fileIsOwnerOnly()
+{
+    const mode_t previous = umask(022);
+    StoreFile file;
+    QVERIFY(file.store->save("DEFAULT", "ServerName", "pop.example.org"));
+    umask(previous);
+    QCOMPARE(QFile::permissions(file.path) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup
+                                               | QFile::WriteOther),
+             QFile::Permissions());
+    QVERIFY(QFile::permissions(file.path) & QFile::ReadOwner);
+}
+
+void TestSettingsStore::unwritableFileIsReported()
+{
+    StoreFile file("[DEFAULT]\nServerName=a\n");
+    if (geteuid() == 0) {
+        // root writes read-only files anyway; a folder in the file's place stops everyone.
+        QFile::remove(file.path);
+        QVERIFY(QDir().mkdir(file.path));
+    } else {
+        QFile::setPermissions(file.path, QFile::ReadOwner);
+    }
+    QVERIFY(!file.store->save("DEFAULT", "ServerName", "b"));
+    ProfileSettings record;
+    record.ProfileName = QStringLiteral("DEFAULT");
+    QVERIFY(!file.store->saveProfile(record));
+}
+
+void TestSettingsStore::garbageFileGivesDefaults()
+{
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(char((i * 37 + 11) % 256));
+    StoreFile file(garbage);
+    const ProfileSettings record = loaded(*file.store);
+    QCOMPARE(record.Interval, qint16(5));
+    QVERIFY(file.store->readWindowPosition("DEFAULT").x >= -1);
+    file.store->save("DEFAULT", "ServerName", "after");
+    QCOMPARE(file.store->readServerName("DEFAULT"), QString("after"));
+}
+
+void TestSettingsStore::profileName_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("profile");
+
+    QTest::newRow("none") << QStringList() << "DEFAULT";
+    QTest::newRow("blank only") << QStringList{"  "} << "DEFAULT";
+    QTest::newRow("with blanks around") << QStringList{" Home "} << "Home";
+    QTest::newRow("two words are one profile") << QStringList{"Home", "Office"} << "Home Office";
+}
+
+void TestSettingsStore::profileName()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, profile);
+    QCOMPARE(profileNameFromArguments(arguments), profile);
+}
+
+QTEST_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"
