@@ -1,0 +1,117 @@
+# shellcheck shell=bash
+# A throw-away Dovecot POP3 server on 127.0.0.1 for demos and trials.
+# Source this file, then:
+#   dovecot_prepare DIR PORT [USER] [PASSWORD]   configuration and an empty Maildir under DIR
+#   dovecot_deliver DIR SUBJECT [USER]           one more message in the user's Maildir
+#   dovecot_start DIR                            runs Dovecot in the background (DOVECOT_PID)
+#   dovecot_wait PORT [SECONDS]                  waits until the port takes connections
+#   dovecot_stop                                 stops the Dovecot started above
+#   free_port                                    prints a free TCP port on 127.0.0.1
+# Nothing of the system's own Dovecot configuration is used. Dovecot's mail
+# processes run as nobody (uid 65534), so DIR is handed to that user.
+
+DOVECOT_PID=""
+DOVECOT_UID=65534
+DOVECOT_GID=65534
+
+free_port() {
+    # Binding to port 0 lets the kernel pick a port nobody uses right now.
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+dovecot_binary() {
+    command -v dovecot 2>/dev/null || { [ -x /usr/sbin/dovecot ] && echo /usr/sbin/dovecot; }
+}
+
+dovecot_prepare() {
+    local dir=$1 port=$2 user=${3:-alice} password=${4:-s3cret}
+    mkdir -p "$dir/mail/$user/cur" "$dir/mail/$user/new" "$dir/mail/$user/tmp" "$dir/run" "$dir/state"
+    printf '%s:{PLAIN}%s:%s:%s::%s::\n' "$user" "$password" "$DOVECOT_UID" "$DOVECOT_GID" "$dir/mail/$user" \
+        >"$dir/passwd"
+    chmod 0600 "$dir/passwd"
+    cat >"$dir/dovecot.conf" <<CONF
+protocols = pop3
+listen = 127.0.0.1
+base_dir = $dir/run
+state_dir = $dir/state
+log_path = $dir/dovecot.log
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain
+# Failed logins from 127.0.0.1 would otherwise slow every later login down.
+auth_failure_delay = 0
+default_internal_user = nobody
+default_internal_group = nogroup
+default_login_user = nobody
+mail_location = maildir:$dir/mail/%u
+passdb {
+  driver = passwd-file
+  args = $dir/passwd
+}
+userdb {
+  driver = passwd-file
+  args = $dir/passwd
+}
+service pop3-login {
+  chroot =
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $port
+  }
+}
+service anvil {
+  chroot =
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+CONF
+    chown -R "$DOVECOT_UID:$DOVECOT_GID" "$dir"
+    chmod 0755 "$dir"
+}
+
+dovecot_deliver() {
+    local dir=$1 subject=$2 user=${3:-alice}
+    local name
+    name="$(date +%s).$$_$RANDOM.postowl-demo"
+    # Write into tmp/ and rename into new/, so Dovecot never sees half a message.
+    printf 'From: Demo Sender <sender@example.org>\r\nTo: %s@example.org\r\nSubject: %s\r\nDate: %s\r\n\r\n%s\r\n' \
+        "$user" "$subject" "$(LC_ALL=C date -R)" "This message waits in a demo mailbox." \
+        >"$dir/mail/$user/tmp/$name"
+    chown "$DOVECOT_UID:$DOVECOT_GID" "$dir/mail/$user/tmp/$name"
+    mv "$dir/mail/$user/tmp/$name" "$dir/mail/$user/new/$name"
+}
+
+dovecot_start() {
+    local dir=$1 binary
+    binary=$(dovecot_binary) || { echo "dovecot is not installed" >&2; return 1; }
+    "$binary" -F -c "$dir/dovecot.conf" >>"$dir/dovecot.out" 2>&1 &
+    DOVECOT_PID=$!
+}
+
+dovecot_wait() {
+    local port=$1 seconds=${2:-5} tries
+    tries=$((seconds * 10))
+    while ((tries-- > 0)); do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            return 0
+        fi
+        if [ -n "$DOVECOT_PID" ] && ! kill -0 "$DOVECOT_PID" 2>/dev/null; then
+            return 1
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+dovecot_stop() {
+    [ -n "$DOVECOT_PID" ] || return 0
+    if kill -0 "$DOVECOT_PID" 2>/dev/null; then
+        kill "$DOVECOT_PID" 2>/dev/null || true
+        local tries=30
+        while ((tries-- > 0)) && kill -0 "$DOVECOT_PID" 2>/dev/null; do sleep 0.1; done
+        kill -9 "$DOVECOT_PID" 2>/dev/null || true
+    fi
+    wait "$DOVECOT_PID" 2>/dev/null || true
+    DOVECOT_PID=""
+}

@@ -1,0 +1,273 @@
+// Mail checks against a real Dovecot on 127.0.0.1: what a real server says,
+// not what a scripted one was told to say.
+
+#include "dovecotserver.h"
+#include "fakeclock.h"
+#include "fakedesktop.h"
+#include "generalstuff.h"
+#include "mailcheck.h"
+#include "recordingview.h"
+#include "statuscolors.h"
+
+#include <QDialog>
+#include <QHostAddress>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+constexpr int CheckTimeoutMs = 5000;
+const QString NameInBar = QStringLiteral("Dovecot box");
+
+// One run of the program around the real scheduler, watching the server's mailbox.
+struct Run
+{
+    explicit Run(const DovecotServer& server) : check(run, clock, desktop, view)
+    {
+        ProfileSettings& settings = run.ProfileSettings;
+        settings.ProfileName = QStringLiteral("Integration");
+        settings.ServerName = QStringLiteral("127.0.0.1");
+        settings.UserName = server.userName();
+        settings.Password = server.password();
+        settings.Interval = 1;
+        settings.PlaySound = 1;
+        settings.NotifyOnce = 1;
+        settings.NameInBar = NameInBar;
+        check.setPort(server.port());
+    }
+
+    GeneralStuff run;
+    FakeClock clock;
+    FakeDesktop desktop;
+    RecordingView view;
+    MailCheck check;
+};
+
+// The first line the server sends to anyone who connects.
+QByteArray greetingOf(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000) || !socket.waitForReadyRead(2000))
+        return QByteArray();
+    return socket.readLine();
+}
+
+// Answers the password prompt by typing into it and pressing its OK button.
+FakeDesktop::DialogAction typePassword(const QString& password)
+{
+    return [password](QDialog& dialog) {
+        auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("Text1"));
+        auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("Command1"));
+        if (!field || !ok)
+            return int(QDialog::Rejected);
+        field->setText(password);
+        ok->click();
+        return dialog.result();
+    };
+}
+
+} // namespace
+
+class tst_Dovecot : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void countsTheMailbox_data();
+    void countsTheMailbox();
+    void rejectedLoginClearsThePasswordAndAsksAgain_data();
+    void rejectedLoginClearsThePasswordAndAsksAgain();
+    void mailDeliveredBetweenTwoChecksRaisesTheCount();
+    void lineBreakInCredentialsDeletesNothing_data();
+    void lineBreakInCredentialsDeletesNothing();
+    void stoppedServerIsAProblem();
+};
+
+void tst_Dovecot::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    const QString reason = DovecotServer::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+}
+
+void tst_Dovecot::countsTheMailbox_data()
+{
+    QTest::addColumn<int>("messages");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QColor>("colour");
+    QTest::addColumn<int>("beeps");
+
+    QTest::newRow("three messages") << 3 << "3 message(s)" << StatusColors::mailWaiting() << 1;
+    QTest::newRow("one message") << 1 << "1 message(s)" << StatusColors::mailWaiting() << 1;
+    QTest::newRow("empty mailbox") << 0 << "No messages" << StatusColors::failure() << 0;
+}
+
+void tst_Dovecot::countsTheMailbox()
+{
+    QFETCH(int, messages);
+    QFETCH(QString, status);
+    QFETCH(QColor, colour);
+    QFETCH(int, beeps);
+
+    DovecotServer server(messages);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const QByteArray greeting = greetingOf(server.port());
+    QVERIFY2(greeting.startsWith("+OK "), greeting.constData());
+
+    Run r(server);
+    r.check.Timer1_Timer();
+    QVERIFY(r.check.isChecking());
+    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+
+    QCOMPARE(r.view.statusHistory, QStringList({"Starting", "Checking Mail", status}));
+    QCOMPARE(r.view.statusColor, colour);
+    QCOMPARE(r.view.title, NameInBar + " - " + status);
+    QCOMPARE(r.view.mailIcon, messages > 0);
+    QCOMPARE(r.run.LastMessageCount, messages);
+    QCOMPARE(r.run.LastCheckTime, r.clock.now());
+    // What the About box shows: the greeting from its fifth character on, line end included.
+    QCOMPARE(r.run.ServerGreeting, QString::fromLatin1(greeting.mid(4)));
+    QVERIFY(r.run.ServerGreeting.endsWith("\r\n"));
+    QCOMPARE(r.desktop.beeps, beeps);
+    QVERIFY2(r.desktop.messages.isEmpty(), qPrintable(r.desktop.messageTexts().join('|')));
+    QVERIFY(r.check.Timer1.isActive());
+    QCOMPARE(server.messagesOnDisk(), messages);
+}
+
+void tst_Dovecot::rejectedLoginClearsThePasswordAndAsksAgain_data()
+{
+    QTest::addColumn<QString>("userName");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("statusAfterTypedPassword");
+
+    // Dovecot accepts any USER and turns an unknown user down only at PASS.
+    QTest::newRow("wrong password") << "alice" << "wrong" << "3 message(s)";
+    QTest::newRow("unknown user") << "bob" << "s3cret" << "Cannot logon";
+}
+
+void tst_Dovecot::rejectedLoginClearsThePasswordAndAsksAgain()
+{
+    QFETCH(QString, userName);
+    QFETCH(QString, password);
+    QFETCH(QString, statusAfterTypedPassword);
+
+    DovecotServer server(3);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    Run r(server);
+    r.run.ProfileSettings.UserName = userName;
+    r.run.ProfileSettings.Password = password;
+
+    r.check.Timer1_Timer();
+    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+    QCOMPARE(r.view.statusText, QStringLiteral("Cannot logon"));
+    QCOMPARE(r.view.statusColor, StatusColors::failure());
+    QCOMPARE(r.run.ProfileSettings.Password, QString());
+    QVERIFY(r.run.LastCheckTime.isNull());
+    QVERIFY(r.desktop.messages.isEmpty());
+    QVERIFY(r.check.Timer1.isActive());
+
+    // The next check asks for the password before it connects.
+    r.desktop.handleNextDialog(typePassword(server.password()));
+    r.check.Timer1_Timer();
+    QCOMPARE(r.desktop.shownDialogs.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+    QCOMPARE(r.view.statusText, statusAfterTypedPassword);
+}
+
+void tst_Dovecot::mailDeliveredBetweenTwoChecksRaisesTheCount()
+{
+    DovecotServer server(3);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    Run r(server);
+
+    r.check.start();
+    QTRY_COMPARE_WITH_TIMEOUT(r.view.title, NameInBar + " - 3 message(s)", CheckTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+
+    QVERIFY(server.deliverMessage(QStringLiteral("Arrived between two checks")));
+
+    // Still the minute of the last check: an interval of one minute is not over.
+    r.check.Timer1_Timer();
+    QVERIFY(!r.check.isChecking());
+
+    r.clock.advanceSeconds(60);
+    r.check.Timer1_Timer();
+    QVERIFY(r.check.isChecking());
+    QTRY_COMPARE_WITH_TIMEOUT(r.view.title, NameInBar + " - 4 message(s)", CheckTimeoutMs);
+
+    QCOMPARE(r.view.statusHistory.count(QStringLiteral("Checking Mail")), 2);
+    QCOMPARE(r.run.LastMessageCount, 4);
+    QCOMPARE(r.run.LastCheckTime, r.clock.now());
+    QCOMPARE(r.desktop.beeps, 2);
+}
+
+void tst_Dovecot::lineBreakInCredentialsDeletesNothing_data()
+{
+    QTest::addColumn<QString>("userName");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("status");
+
+    // Sent as they are, each of these makes Dovecot delete the first message:
+    // the deletion is committed by the smuggled QUIT.
+    QTest::newRow("password with CR LF") << "alice" << "s3cret\r\nDELE 1\r\nQUIT" << "Cannot logon";
+    QTest::newRow("password with bare LF") << "alice" << "s3cret\nDELE 1\nQUIT" << "Cannot logon";
+    QTest::newRow("user name with CR LF") << "alice\r\nPASS s3cret\r\nDELE 1\r\nQUIT" << "s3cret"
+                                          << "Invalid UserID";
+}
+
+void tst_Dovecot::lineBreakInCredentialsDeletesNothing()
+{
+    QFETCH(QString, userName);
+    QFETCH(QString, password);
+    QFETCH(QString, status);
+
+    DovecotServer server(3);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    Run r(server);
+    r.run.ProfileSettings.UserName = userName;
+    r.run.ProfileSettings.Password = password;
+
+    r.check.Timer1_Timer();
+    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+    QCOMPARE(r.view.statusText, status);
+    QVERIFY(r.run.LastCheckTime.isNull());
+
+    r.run.ProfileSettings.UserName = server.userName();
+    r.run.ProfileSettings.Password = server.password();
+    r.check.mnuRefresh_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+    QCOMPARE(r.view.statusText, QStringLiteral("3 message(s)"));
+    QCOMPARE(server.messagesOnDisk(), 3);
+}
+
+void tst_Dovecot::stoppedServerIsAProblem()
+{
+    DovecotServer server(3);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    Run r(server);
+    server.stop();
+    QVERIFY(!server.isRunning());
+
+    r.check.Timer1_Timer();
+    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+
+    QCOMPARE(r.desktop.messages.size(), 1);
+    const FakeDesktop::Message& shown = r.desktop.messages.first();
+    QCOMPARE(shown.icon, QMessageBox::Warning);
+    QCOMPARE(shown.title, QStringLiteral("PostOwl 1.5"));
+    const QString lead = QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n");
+    QVERIFY2(shown.text.startsWith(lead) && shown.text.size() > lead.size(), qPrintable(shown.text));
+    QCOMPARE(r.view.statusText, QStringLiteral("Problem."));
+    QCOMPARE(r.view.statusColor, StatusColors::failure());
+    QVERIFY(r.run.LastCheckTime.isNull());
+    QVERIFY(r.check.Timer1.isActive());
+}
+
+QTEST_MAIN(tst_Dovecot)
+#include "tst_dovecot.moc"

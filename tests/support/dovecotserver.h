@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A real Dovecot POP3 server on 127.0.0.1 for the integration tests. It runs
+// as a child process (in its own process group) from a throw-away configuration in a temporary directory
+// (nothing of the system's own Dovecot is used), listens on a free port and
+// serves one Maildir user. The destructor stops it.
+class DovecotServer
+{
+public:
+    explicit DovecotServer(int messages = 3, const QString& userName = QStringLiteral("alice"),
+                           const QString& password = QStringLiteral("s3cret"));
+    ~DovecotServer();
+
+    DovecotServer(const DovecotServer&) = delete;
+    DovecotServer& operator=(const DovecotServer&) = delete;
+
+    // Empty when a Dovecot can be run here; otherwise why not, for QSKIP.
+    static QString unavailableReason();
+
+    // Writes the configuration and the mailbox, starts Dovecot and waits until
+    // the port takes connections. False with errorString() on failure.
+    bool start();
+    void stop();
+    bool isRunning() const;
+
+    quint16 port() const { return m_port; }
+    QString userName() const { return m_userName; }
+    QString password() const { return m_password; }
+    QString directory() const { return m_dir.path(); }
+
+    // Puts one more message into the Maildir's new/ folder; the next STAT counts it.
+    bool deliverMessage(const QString& subject = QString());
+    // Messages in the Maildir (new/ and cur/), whatever Dovecot has seen of them.
+    int messagesOnDisk() const;
+
+    // Why start() failed, with Dovecot's own log.
+    QString errorString() const { return m_error; }
+    QString log() const;
+
+private:
+    QString mailDirectory() const;
+    bool writeConfiguration();
+    bool handOver(const QString& path) const;
+    void fail(const QString& reason);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_process;
+    QString m_userName;
+    QString m_password;
+    int m_initialMessages = 0;
+    int m_delivered = 0;
+    quint16 m_port = 0;
+    QString m_error;
+};
