@@ -1,9 +1,12 @@
 #include "form1.h"
 
+#include "about.h"
+#include "account.h"
 #include "desktop.h"
 #include "generalstuff.h"
 #include "programinfo.h"
 #include "settingsstore.h"
+#include "smsgateway.h"
 #include "statuscolors.h"
 #include "ui_form1.h"
 
@@ -27,8 +30,10 @@ QIcon mailboxIcon(bool mailWaiting)
 
 Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& clock, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_run(run), m_store(store), m_desktop(desktop),
-      m_mailCheck(run, clock, desktop, *this)
+      m_mailCheck(run, clock, desktop, *this), m_sms(run)
 {
+    // The icons live in this static library; make sure they are linked in.
+    Q_INIT_RESOURCE(icons);
     ui->setupUi(this);
     // A small fixed window: no resizing, no minimise or maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -209,9 +214,11 @@ void Form1::mnuAccount_Click()
     openAccountDialog();
 }
 
-bool Form1::openAccountDialog()
+void Form1::openAccountDialog()
 {
-    return false;
+    // Made afresh for every opening, so it always shows the record as it is now.
+    Account dialog(m_run, m_store, m_desktop, *this, smsGatewayDisplayName(), this);
+    m_desktop.execDialog(dialog);
 }
 
 void Form1::mnuReader_Click()
@@ -225,9 +232,16 @@ void Form1::mnuRefresh_Click()
     m_mailCheck.mnuRefresh_Click();
 }
 
-void Form1::mnuAbout_Click() {}
+void Form1::mnuAbout_Click()
+{
+    About box(m_run, m_desktop, this);
+    m_desktop.execDialog(box);
+}
 
-void Form1::SendSMSNotify() {}
+void Form1::SendSMSNotify()
+{
+    m_sms.SendSMSNotify();
+}
 
 void Form1::setStatusText(const QString& text)
 {

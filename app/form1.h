@@ -1,7 +1,9 @@
 #pragma once
 
+#include "accounthost.h"
 #include "mailcheck.h"
 #include "mailcheckview.h"
+#include "smsclient.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -18,7 +20,7 @@ struct GeneralStuff;
 
 // The main window, and with it the program: start-up, the status line, the
 // tray icon, the menu bar and the end of the run.
-class Form1 : public QMainWindow, public MailCheckView
+class Form1 : public QMainWindow, public MailCheckView, public AccountHost
 {
     Q_OBJECT
 
@@ -36,7 +38,7 @@ public:
     void mnuAccount_Click();
     void mnuRefresh_Click();
     void mnuAbout_Click();
-    void SetTopMost(quint8 flag);
+    void SetTopMost(quint8 flag) override;
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
     // MailCheckView
@@ -49,10 +51,12 @@ public:
     void SendSMSNotify() override;
     QWidget* window() override { return this; }
 
-    void setReaderMenuEnabled(bool enabled);
-    void setCheckTimerEnabled(bool enabled);
+    // AccountHost (setTitle, SetTopMost and SendSMSNotify serve both)
+    void setReaderMenuEnabled(bool enabled) override;
+    void setCheckTimerEnabled(bool enabled) override;
 
     MailCheck& mailCheck() { return m_mailCheck; }
+    SmsClient& smsClient() { return m_sms; }
     QSystemTrayIcon& trayIcon() { return m_tray; }
     bool isUnloaded() const { return m_unloaded; }
 
@@ -72,12 +76,13 @@ private:
     void AddTrayIcon();
     void hideToTray();
     double twipsPerPixel() const;
-    bool openAccountDialog();
+    void openAccountDialog();
 
     GeneralStuff& m_run;
     SettingsStore& m_store;
     Desktop& m_desktop;
     MailCheck m_mailCheck;
+    SmsClient m_sms;
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
     bool m_unloading = false;

@@ -1,0 +1,393 @@
+#include "fakeclock.h"
+#include "fakedesktop.h"
+#include "form1.h"
+#include "generalstuff.h"
+#include "qtdesktop.h"
+#include "scramblepassword.h"
+#include "scriptedpop3server.h"
+#include "settingsstore.h"
+
+#include <QLabel>
+#include <QMenuBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
+
+namespace {
+
+// One run of the program with its own settings file and a scripted server.
+struct ProgramRun
+{
+    ProgramRun()
+    {
+        settings = std::make_unique<QSettings>(dir.filePath("POSTOWL.conf"), QSettings::IniFormat);
+        store = std::make_unique<SettingsStore>(*settings);
+    }
+
+    void writeProfile(const QString& profile, const QString& extra = QString())
+    {
+        store->save(profile, "ServerName", "127.0.0.1");
+        store->save(profile, "UserName", "alice");
+        store->save(profile, "Password", ScramblePassword("s3cret"));
+        store->save(profile, "Interval", "5");
+        store->save(profile, "StartReader", "0");
+        store->save(profile, "PlaySound", "1");
+        store->save(profile, "NotifyOnce", "1");
+        store->save(profile, "NameInBar", "Home");
+        for (const QString& pair : extra.split(';', Qt::SkipEmptyParts))
+            store->save(profile, pair.section('=', 0, 0), pair.section('=', 1));
+    }
+
+    Form1& form()
+    {
+        if (!window) {
+            window = std::make_unique<Form1>(run, *store, desktop, clock);
+            window->mailCheck().setPort(server.port());
+        }
+        return *window;
+    }
+
+    QString stored(const QString& profile, const QString& key)
+    {
+        QSettings reread(settings->fileName(), QSettings::IniFormat);
+        return SettingsStore(reread).get(profile, key, "absent");
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<SettingsStore> store;
+    ScriptedPop3Server server;
+    GeneralStuff run;
+    FakeClock clock;
+    FakeDesktop desktop;
+    std::unique_ptr<Form1> window;
+};
+
+QLabel* statusText(Form1& form)
+{
+    return form.findChild<QLabel*>("StatusText");
+}
+
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void profileWithoutServerEndsWithMessage();
+    void startUpChecksAndTitleFollows();
+    void menuBar();
+    void trayClicks_data();
+    void trayClicks();
+    void trayClicksIgnoredWhileReaderQuestionOpen();
+    void tooltipCutTo63Characters();
+    void closeBoxHides_data();
+    void closeBoxHides();
+    void startInTray_data();
+    void startInTray();
+    void exitNoKeepsChecking();
+    void exitYesSavesPositionInTwips();
+    void endingMinimisedKeepsStoredPosition();
+    void storedPositionOffScreenIgnored_data();
+    void storedPositionOffScreenIgnored();
+    void mailboxMenuFollowsReader();
+    void readerReallyStartsWithArgument();
+    void alwaysOnTop();
+};
+
+void TestForm1::profileWithoutServerEndsWithMessage()
+{
+    ProgramRun program;
+    program.store->save("Home Office", "UserName", "left over");
+    ProfileSettings shown;
+    program.desktop.handleNextDialog([&](QDialog& dialog) {
+        shown = program.run.ProfileSettings;
+        return dialog.result();
+    });
+    QSignalSpy unloaded(&program.form(), &Form1::unloaded);
+    QVERIFY(!program.form().Form_Load("Home Office"));
+    QCOMPARE(program.desktop.shownDialogs, QStringList("Account"));
+    // The dialog saw only the start-up defaults.
+    QCOMPARE(shown.Interval, qint16(5));
+    QCOMPARE(shown.UserName, QString());
+    QCOMPARE(program.desktop.messages.size(), 1);
+    const FakeDesktop::Message& message = program.desktop.messages.first();
+    QCOMPARE(message.text, QString("No valid configuration for profile Home Office found."));
+    QCOMPARE(message.icon, QMessageBox::Warning);
+    QCOMPARE(message.title, QString("PostOwl 1.5"));
+    QCOMPARE(unloaded.count(), 1);
+    QVERIFY(program.stored("Home Office", "WIN-X") != "absent");
+    QVERIFY(program.stored("Home Office", "WIN-Y") != "absent");
+    QVERIFY(!program.form().mailCheck().Timer1.isActive());
+}
+
+void TestForm1::startUpChecksAndTitleFollows()
+{
+    ProgramRun program;
+    program.server.replies.insert("STAT", ScriptedPop3Server::Response::reply("+OK 3 120\r\n"));
+    program.writeProfile("DEFAULT");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QCOMPARE(form.windowTitle(), QString("Home"));
+    QCOMPARE(form.trayIcon().toolTip(), QString("Home"));
+    QVERIFY(form.isVisible());
+    QTRY_COMPARE(statusText(form)->text(), QString("3 message(s)"));
+    QCOMPARE(form.windowTitle(), QString("Home - 3 message(s)"));
+    QCOMPARE(form.trayIcon().toolTip(), QString("Home - 3 message(s)"));
+    QCOMPARE(statusText(form)->palette().color(QPalette::Window), QColor(0, 255, 0));
+    QVERIFY(!form.windowIcon().isNull());
+    QCOMPARE(program.desktop.beeps, 1);
+    QCOMPARE(program.server.receivedLines.at(1), QByteArray("PASS s3cret\r\n"));
+}
+
+void TestForm1::menuBar()
+{
+    ProgramRun program;
+    Form1& form = program.form();
+    QStringList captions;
+    for (QAction* action : form.menuBar()->actions()) {
+        captions.append(action->text());
+        QVERIFY(!action->menu());
+    }
+    QCOMPARE(captions, QStringList({"E&xit", "&Account", "&Mailbox", "&Refresh", "&?"}));
+    QCOMPARE(statusText(form)->font().family(), QString("Comic Sans MS"));
+    QVERIFY(statusText(form)->font().bold());
+    QCOMPARE(statusText(form)->font().pointSizeF(), 15.75);
+}
+
+void TestForm1::trayClicks_data()
+{
+    QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("left click") << QSystemTrayIcon::Trigger << true;
+    QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << true;
+    QTest::newRow("right click") << QSystemTrayIcon::Context << true;
+    QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << true;
+    QTest::newRow("unknown") << QSystemTrayIcon::Unknown << false;
+}
+
+void TestForm1::trayClicks()
+{
+    QFETCH(QSystemTrayIcon::ActivationReason, reason);
+    QFETCH(bool, shown);
+
+    ProgramRun program;
+    program.writeProfile("DEFAULT", "SysTray=1");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QVERIFY(!form.isVisible());
+    emit form.trayIcon().activated(reason);
+    QCOMPARE(form.isVisible(), shown);
+}
+
+void TestForm1::trayClicksIgnoredWhileReaderQuestionOpen()
+{
+    ProgramRun program;
+    program.writeProfile("DEFAULT", "SysTray=1");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    program.run.ReaderQuestionOpen = true;
+    form.trayActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(!form.isVisible());
+    program.run.ReaderQuestionOpen = false;
+    form.trayActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(form.isVisible());
+}
+
+void TestForm1::tooltipCutTo63Characters()
+{
+    ProgramRun program;
+    const QString longName(70 - QString(" - No messages").size(), QLatin1Char('n'));
+    program.writeProfile("DEFAULT", "NameInBar=" + longName);
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QTRY_COMPARE(form.windowTitle().size(), 70);
+    QCOMPARE(form.trayIcon().toolTip(), form.windowTitle().left(63));
+}
+
+void TestForm1::closeBoxHides_data()
+{
+    QTest::addColumn<bool>("tray");
+    QTest::newRow("with a tray: hidden") << true;
+    QTest::newRow("without a tray: minimised") << false;
+}
+
+void TestForm1::closeBoxHides()
+{
+    QFETCH(bool, tray);
+    ProgramRun program;
+    program.desktop.tray = tray;
+    program.writeProfile("DEFAULT");
+    Form1& form = program.form();
+    QSignalSpy unloaded(&form, &Form1::unloaded);
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QVERIFY(!form.close());
+    QCOMPARE(form.isVisible(), !tray);
+    QCOMPARE(form.isMinimized(), !tray);
+    QCOMPARE(unloaded.count(), 0);
+    QVERIFY(form.mailCheck().Timer1.isActive() || form.mailCheck().isChecking());
+}
+
+void TestForm1::startInTray_data()
+{
+    closeBoxHides_data();
+}
+
+void TestForm1::startInTray()
+{
+    QFETCH(bool, tray);
+    ProgramRun program;
+    program.desktop.tray = tray;
+    program.writeProfile("DEFAULT", "SysTray=1");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    // Without a tray the window must stay within the user's reach.
+    QCOMPARE(form.isVisible(), !tray);
+    QCOMPARE(form.isMinimized(), !tray);
+}
+
+void TestForm1::exitNoKeepsChecking()
+{
+    ProgramRun program;
+    program.writeProfile("DEFAULT");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QTRY_VERIFY(!form.mailCheck().isChecking() && program.server.connections == 1);
+    QSignalSpy unloaded(&form, &Form1::unloaded);
+    program.desktop.answerNext(QMessageBox::No);
+    form.mnuExit_Click();
+    const FakeDesktop::Message& question = program.desktop.messages.last();
+    QCOMPARE(question.text, QString("Do you really want to terminate PostOwl ?"));
+    QCOMPARE(question.title, QString("PostOwl"));
+    QCOMPARE(question.defaultButton, QMessageBox::Yes);
+    QCOMPARE(question.icon, QMessageBox::Question);
+    QCOMPARE(unloaded.count(), 0);
+    QVERIFY(form.mailCheck().Timer1.isActive());
+    QCOMPARE(program.stored("DEFAULT", "WIN-X"), QString("absent"));
+}
+
+void TestForm1::exitYesSavesPositionInTwips()
+{
+    ProgramRun program;
+    program.writeProfile("DEFAULT");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    form.move(100, 60);
+    QSignalSpy unloaded(&form, &Form1::unloaded);
+    program.desktop.answerNext(QMessageBox::Yes);
+    form.mnuExit_Click();
+    QCOMPARE(unloaded.count(), 1);
+    const double twips = 1440.0 / form.logicalDpiX();
+    QCOMPARE(program.stored("DEFAULT", "WIN-X"), QString::number(qRound(form.pos().x() * twips)));
+    QCOMPARE(program.stored("DEFAULT", "WIN-Y"), QString::number(qRound(form.pos().y() * twips)));
+    QVERIFY(!form.trayIcon().isVisible());
+    QVERIFY(!form.mailCheck().Timer1.isActive());
+
+    // The next start puts the window back where it was.
+    ProgramRun next;
+    next.settings = std::make_unique<QSettings>(program.settings->fileName(), QSettings::IniFormat);
+    next.store = std::make_unique<SettingsStore>(*next.settings);
+    QVERIFY(next.form().Form_Load("DEFAULT"));
+    QCOMPARE(next.form().pos(), form.pos());
+}
+
+void TestForm1::endingMinimisedKeepsStoredPosition()
+{
+    ProgramRun program;
+    program.writeProfile("DEFAULT", "WIN-X=300;WIN-Y=450");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    form.showMinimized();
+    QTRY_VERIFY(form.isMinimized());
+    form.move(200, 200);
+    form.Form_Unload();
+    QCOMPARE(program.stored("DEFAULT", "WIN-X"), QString("300"));
+    QCOMPARE(program.stored("DEFAULT", "WIN-Y"), QString("450"));
+}
+
+void TestForm1::storedPositionOffScreenIgnored_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("moved");
+
+    QTest::newRow("on screen") << "WIN-X=1500;WIN-Y=1500" << true;
+    QTest::newRow("far beyond the screen") << "WIN-X=32000;WIN-Y=32000" << false;
+    QTest::newRow("outside 16 bits") << "WIN-X=99999;WIN-Y=99999" << false;
+    QTest::newRow("negative") << "WIN-X=-1500;WIN-Y=-1500" << false;
+}
+
+void TestForm1::storedPositionOffScreenIgnored()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, moved);
+
+    ProgramRun program;
+    program.writeProfile("DEFAULT", stored);
+    Form1& form = program.form();
+    const QPoint before = form.pos();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    const int expected = qRound(1500 / (1440.0 / form.logicalDpiX()));
+    QCOMPARE(form.pos() == QPoint(expected, expected), moved);
+    if (!moved)
+        QCOMPARE(form.pos(), before);
+}
+
+void TestForm1::mailboxMenuFollowsReader()
+{
+    ProgramRun program;
+    program.writeProfile("DEFAULT", "MailReader=");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QVERIFY(!form.findChild<QAction*>("mnuReader")->isEnabled());
+
+    ProgramRun withReader;
+    withReader.writeProfile("DEFAULT", "MailReader=/usr/bin/reader --inbox 'my mail'");
+    QVERIFY(withReader.form().Form_Load("DEFAULT"));
+    QVERIFY(withReader.form().findChild<QAction*>("mnuReader")->isEnabled());
+    withReader.form().findChild<QAction*>("mnuReader")->trigger();
+    QCOMPARE(withReader.desktop.startedPrograms, QStringList("/usr/bin/reader --inbox 'my mail'"));
+}
+
+void TestForm1::readerReallyStartsWithArgument()
+{
+    QTemporaryDir dir;
+    const QString script = dir.filePath("reader.sh");
+    const QString output = dir.filePath("reader ran");
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$2\"\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFile::ExeOwner);
+
+    QtDesktop desktop;
+    QVERIFY(desktop.startProgram(QString("%1 inbox \"%2\"").arg(script, output)));
+    auto written = [&output] {
+        QFile file(output);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTRY_COMPARE(written(), QByteArray("inbox"));
+    // A reader that is not there is no error the user hears about.
+    QVERIFY(!desktop.startProgram(dir.filePath("no such reader")));
+    QVERIFY(!desktop.startProgram(QString()));
+}
+
+void TestForm1::alwaysOnTop()
+{
+    ProgramRun program;
+    program.writeProfile("DEFAULT", "AlwaysOnTop=1");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(form.isVisible());
+    form.SetTopMost(0);
+    QVERIFY(!form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(form.isVisible());
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
