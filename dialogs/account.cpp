@@ -47,7 +47,12 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
     setFixedSize(size());
     setModal(true);
 
-    // Designer keeps whole points only; the form's fonts are 9.75 pt bold and 8.25 pt.
+    // Designer keeps whole points only; the form's fonts are 9.75 pt bold and
+    // 8.25 pt. The dialog's own 8.25 pt keeps the fixed positions from
+    // overflowing on desktops whose default font is larger.
+    QFont dialogFont = font();
+    dialogFont.setPointSizeF(8.25);
+    setFont(dialogFont);
     const auto widgets = findChildren<QWidget*>();
     for (QWidget* widget : widgets) {
         if (!widget->testAttribute(Qt::WA_SetFont))
@@ -63,8 +68,8 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
     ui->Label10->setText(smsGatewayHost.toUpper() + QStringLiteral(" User & Password"));
     ui->Label12->setText(QStringLiteral("The above fields are only required if you want to receive a SMS "
                                         "message on your mobile phone if you have new mail. Therefore, "
-                                        "you need a free account at")
-                         + QLatin1Char(' ') + QStringLiteral("http://") + smsGatewayHost);
+                                        "you need a free account at") +
+                         QLatin1Char(' ') + QStringLiteral("http://") + smsGatewayHost);
 
     // Every change of a field, by the user or by the dialog itself, counts as an edit.
     for (QLineEdit* field : {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text6, ui->Text7, ui->Text8})
@@ -165,8 +170,8 @@ bool Account::SaveAccountSettings()
     const double interval = leadingNumber(intervalText);
 
     // The setting holds 16 bits: a longer interval is refused like a missing one.
-    if (trimBlanks(ui->Text1->text()).isEmpty() || trimBlanks(ui->Text2->text()).isEmpty() || !(interval > 0)
-        || interval > std::numeric_limits<qint16>::max()) {
+    if (trimBlanks(ui->Text1->text()).isEmpty() || trimBlanks(ui->Text2->text()).isEmpty() ||
+        !(interval > 0) || interval > std::numeric_limits<qint16>::max()) {
         m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidFieldsMessage);
         return false;
     }
@@ -243,11 +248,10 @@ void Account::Command4_Click()
     if (!SaveAccountSettings())
         return;
     ui->Command1->setEnabled(false);
-    const QString question = QStringLiteral("This sends a test message to your GSM mobile phone ")
-                             + m_run.ProfileSettings.SMSMobile + QLatin1Char('.');
+    const QString question = QStringLiteral("This sends a test message to your GSM mobile phone ") +
+                             m_run.ProfileSettings.SMSMobile + QLatin1Char('.');
     if (m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), question,
-                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
-        == QMessageBox::Yes)
+                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
         m_host.SendSMSNotify();
 }
 
