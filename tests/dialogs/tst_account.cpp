@@ -1,0 +1,720 @@
+#include "account.h"
+#include "accounthost.h"
+#include "fakedesktop.h"
+#include "generalstuff.h"
+#include "scramblepassword.h"
+#include "settingsstore.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString InvalidFields = QStringLiteral("The following field must have valid values: Servername, User "
+                                             "Identification and Interval. Please correct the data entered.");
+const QString InvalidMobile = QStringLiteral("The GSM number must be in the international format including a "
+                                             "valid country code (e.g  +419999999).");
+const QString NotifyOnceWarning = QStringLiteral("WARNING: It is strongly recommended to enable 'Notify only "
+                                                 "once' if you want to receive messages on your GSM phone.");
+
+// Stands in for the main window and logs every call in order.
+class RecordingHost : public AccountHost
+{
+public:
+    void SetTopMost(quint8 flag) override { calls.append(QStringLiteral("SetTopMost(%1)").arg(flag)); }
+    void setCheckTimerEnabled(bool enabled) override
+    {
+        calls.append(enabled ? QStringLiteral("timer on") : QStringLiteral("timer off"));
+    }
+    void setTitle(const QString& text) override
+    {
+        calls.append(QStringLiteral("title"));
+        title = text;
+    }
+    void setReaderMenuEnabled(bool enabled) override { readerMenu = enabled ? 1 : 0; }
+    void SendSMSNotify() override { calls.append(QStringLiteral("SendSMSNotify")); }
+
+    QStringList calls;
+    QString title;
+    int readerMenu = -1;
+};
+
+// One run with its own throw-away store.
+struct Harness
+{
+    Harness()
+    {
+        fileName = dir.filePath(QStringLiteral("POSTOWL.ini"));
+        settings = std::make_unique<QSettings>(fileName, QSettings::IniFormat);
+        store = std::make_unique<SettingsStore>(*settings);
+        run.ProfileSettings.ProfileName = QStringLiteral("Home");
+    }
+
+    Account& open()
+    {
+        dialog = std::make_unique<Account>(run, *store, desktop, host, QStringLiteral("sms.example"));
+        return *dialog;
+    }
+
+    template <typename T> T* control(const char* name) const
+    {
+        T* widget = dialog->findChild<T*>(QLatin1String(name));
+        if (!widget)
+            qFatal("the Account dialog has no control %s", name);
+        return widget;
+    }
+    QLineEdit* text(const char* name) const { return control<QLineEdit>(name); }
+    QCheckBox* check(const char* name) const { return control<QCheckBox>(name); }
+    QPushButton* button(const char* name) const { return control<QPushButton>(name); }
+    bool applyEnabled() const { return button("Command1")->isEnabled(); }
+
+    void fillValid()
+    {
+        text("Text1")->setText(QStringLiteral("pop.example"));
+        text("Text2")->setText(QStringLiteral("joe"));
+        text("Text6")->setText(QStringLiteral("5"));
+    }
+
+    QTemporaryDir dir;
+    QString fileName;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<SettingsStore> store;
+    GeneralStuff run;
+    FakeDesktop desktop;
+    RecordingHost host;
+    std::unique_ptr<Account> dialog;
+};
+
+} // namespace
+
+class TestAccount : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void opensWithStartUpDefaults();
+    void showsTheRecord();
+    void passwordShownOnlyWhenStored_data();
+    void passwordShownOnlyWhenStored();
+    void everyEditEnablesApply_data();
+    void everyEditEnablesApply();
+    void dependentRulesFollowEdits();
+    void validation_data();
+    void validation();
+    void storeAfterApply_data();
+    void storeAfterApply();
+    void mobileWithoutNotifyOnceWarnsAndSaves();
+    void enterPressesApplyOnlyWhileEnabled();
+    void closingRestoresTimerAndTopMost_data();
+    void closingRestoresTimerAndTopMost();
+    void reopenedInstanceShowsCurrentRecord();
+    void testButton_data();
+    void testButton();
+    void failedStoreWriteIsReported();
+    void fieldLengthLimits_data();
+    void fieldLengthLimits();
+};
+
+void TestAccount::opensWithStartUpDefaults()
+{
+    Harness h;
+    h.open();
+
+    QCOMPARE(h.host.calls, QStringList({QStringLiteral("SetTopMost(0)"), QStringLiteral("timer off")}));
+    QCOMPARE(h.dialog->windowTitle(), QStringLiteral("Define Mail Account Home"));
+    QCOMPARE(h.text("Text6")->text(), QStringLiteral("5"));
+    QVERIFY(h.check("Check2")->isChecked());
+    QVERIFY(h.check("Check4")->isChecked());
+    for (const char* name : {"Check3", "Check5", "Check6", "Check7"})
+        QVERIFY2(!h.check(name)->isChecked(), name);
+    for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text7", "Text8", "Text9"})
+        QVERIFY2(h.text(name)->text().isEmpty(), name);
+    // No reader path and no mobile number: everything that depends on them is off.
+    for (const char* name : {"Check3", "Check6", "Text7", "Text8", "Label10", "Command4"})
+        QVERIFY2(!h.control<QWidget>(name)->isEnabled(), name);
+    QVERIFY(!h.applyEnabled());
+}
+
+void TestAccount::showsTheRecord()
+{
+    Harness h;
+    ProfileSettings& record = h.run.ProfileSettings;
+    record.ServerName = QStringLiteral(" pop.example ");
+    record.UserName = QStringLiteral("joe");
+    record.Password = QStringLiteral("secret");
+    record.NameInBar = QStringLiteral("Work");
+    record.MailReader = QStringLiteral("mutt");
+    record.SMSUserID = QStringLiteral("smsjoe");
+    record.SMSPassword = QStringLiteral("smspw");
+    record.SMSMobile = QStringLiteral("+41791234567");
+    record.Interval = -3; // shown unchanged: nothing is validated on opening
+    record.StartReader = 1;
+    record.AskBefore = 1;
+    record.NotifyOnce = 0;
+    record.PlaySound = 0;
+    record.AlwaysOnTop = 1;
+    record.SysTray = 1;
+    h.settings->setValue(QStringLiteral("Home/Password"), ScramblePassword(record.Password));
+    h.open();
+
+    const QList<QPair<const char*, QString>> shown{
+        {"Text1", record.ServerName}, {"Text2", record.UserName},    {"Text3", record.Password},
+        {"Text4", record.NameInBar},  {"Text5", record.MailReader},  {"Text6", QStringLiteral("-3")},
+        {"Text7", record.SMSUserID},  {"Text8", record.SMSPassword}, {"Text9", record.SMSMobile}};
+    for (const auto& [name, value] : shown)
+        QCOMPARE(h.text(name)->text(), value);
+    for (const char* name : {"Text3", "Text8"}) {
+        QCOMPARE(h.text(name)->echoMode(), QLineEdit::Password);
+        QCOMPARE(h.text(name)->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter), int('#'));
+    }
+    const QList<QPair<const char*, bool>> ticks{{"Check2", false}, {"Check3", true}, {"Check4", false},
+                                                {"Check5", true},  {"Check6", true}, {"Check7", true}};
+    for (const auto& [name, ticked] : ticks)
+        QVERIFY2(h.check(name)->isChecked() == ticked, name);
+    for (const char* name : {"Check3", "Check6", "Text7", "Text8", "Label10", "Command4"})
+        QVERIFY2(h.control<QWidget>(name)->isEnabled(), name);
+    QVERIFY(!h.applyEnabled());
+
+    QCOMPARE(h.control<QLabel>("Label10")->text(), QStringLiteral("SMS.EXAMPLE User & Password"));
+    QVERIFY(h.control<QLabel>("Label12")->text().endsWith(
+        QStringLiteral("Therefore, you need a free account at http://sms.example")));
+    QCOMPARE(h.dialog->minimumSize(), QSize(545, 384));
+    QCOMPARE(h.dialog->maximumSize(), QSize(545, 384));
+
+    const QString artifacts = qEnvironmentVariable("POSTOWL_ARTIFACTS");
+    if (!artifacts.isEmpty()) {
+        QVERIFY(QDir().mkpath(artifacts));
+        QVERIFY(h.dialog->grab().save(artifacts + QStringLiteral("/account.png")));
+    }
+}
+
+void TestAccount::passwordShownOnlyWhenStored_data()
+{
+    QTest::addColumn<bool>("keyPresent");
+    QTest::addColumn<QString>("storedText");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("saved password") << true << ScramblePassword(QStringLiteral("secret")) << "secret";
+    QTest::newRow("typed at the prompt, stored empty") << true << QString() << QString();
+    QTest::newRow("typed at the prompt, key absent") << false << QString() << QString();
+}
+
+void TestAccount::passwordShownOnlyWhenStored()
+{
+    QFETCH(bool, keyPresent);
+    QFETCH(QString, storedText);
+    QFETCH(QString, shown);
+
+    Harness h;
+    h.run.ProfileSettings.Password = QStringLiteral("secret");
+    if (keyPresent)
+        h.settings->setValue(QStringLiteral("Home/Password"), storedText);
+    h.open();
+
+    QCOMPARE(h.text("Text3")->text(), shown);
+    QVERIFY(!h.applyEnabled());
+}
+
+void TestAccount::everyEditEnablesApply_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9",
+                             "Check2", "Check3", "Check4", "Check5", "Check6", "Check7"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestAccount::everyEditEnablesApply()
+{
+    QFETCH(QString, name);
+
+    Harness h;
+    // Reader path, ticked "Start default E-Mail client" and a mobile number:
+    // every control can be edited.
+    h.run.ProfileSettings.MailReader = QStringLiteral("mutt");
+    h.run.ProfileSettings.StartReader = 1;
+    h.run.ProfileSettings.SMSMobile = QStringLiteral("+41");
+    h.open();
+    QVERIFY(!h.applyEnabled());
+
+    // An edit undone again still counts: the dialog never compares values.
+    QWidget* widget = h.control<QWidget>(qPrintable(name));
+    QVERIFY(widget->isEnabled());
+    if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+        QTest::keyClick(field, Qt::Key_X);
+        QTest::keyClick(field, Qt::Key_Backspace);
+    } else {
+        auto* box = qobject_cast<QCheckBox*>(widget);
+        box->click();
+        box->click();
+    }
+    QVERIFY(h.applyEnabled());
+}
+
+void TestAccount::dependentRulesFollowEdits()
+{
+    Harness h;
+    h.open();
+    QLineEdit* reader = h.text("Text5");
+    QLineEdit* mobile = h.text("Text9");
+    QCheckBox* start = h.check("Check3");
+    QCheckBox* ask = h.check("Check6");
+    auto smsEnabled = [&] {
+        const bool state = h.text("Text7")->isEnabled();
+        // The user, password, label and Test always share one state.
+        for (const char* name : {"Text8", "Label10", "Command4"})
+            if (h.control<QWidget>(name)->isEnabled() != state)
+                return -1;
+        return state ? 1 : 0;
+    };
+
+    QTest::keyClicks(reader, QStringLiteral("   "));
+    QVERIFY(h.applyEnabled());
+    QVERIFY2(!start->isEnabled(), "a path of blanks only is no path");
+    QVERIFY(!ask->isEnabled());
+
+    reader->setText(QStringLiteral("mutt"));
+    QVERIFY(start->isEnabled());
+    QVERIFY2(!ask->isEnabled(), "(ask) needs the box before it ticked");
+
+    start->click();
+    QVERIFY(ask->isEnabled());
+    ask->click();
+    QVERIFY(ask->isChecked());
+
+    start->click();
+    QVERIFY(!ask->isEnabled());
+    QVERIFY2(ask->isChecked(), "disabling keeps the tick");
+
+    start->click();
+    reader->clear();
+    QVERIFY(!start->isEnabled());
+    QVERIFY(!ask->isEnabled());
+    QVERIFY(start->isChecked());
+
+    QCOMPARE(smsEnabled(), 0);
+    QTest::keyClicks(mobile, QStringLiteral("+41"));
+    QCOMPARE(smsEnabled(), 1);
+    QTest::keyClicks(h.text("Text7"), QStringLiteral("smsjoe"));
+    mobile->setText(QStringLiteral("  "));
+    QCOMPARE(smsEnabled(), 0);
+    QCOMPARE(h.text("Text7")->text(), QStringLiteral("smsjoe"));
+    QVERIFY(mobile->isEnabled());
+    QVERIFY(h.control<QLabel>("Label11")->isEnabled());
+    QVERIFY(h.control<QLabel>("Label12")->isEnabled());
+
+    // Disabled controls still hand their values to the save.
+    mobile->clear();
+    h.fillValid();
+    h.button("Command1")->click();
+    QVERIFY(!h.applyEnabled());
+    QCOMPARE(h.run.ProfileSettings.StartReader, quint8(1));
+    QCOMPARE(h.run.ProfileSettings.AskBefore, quint8(1));
+    QCOMPARE(h.run.ProfileSettings.SMSUserID, QStringLiteral("smsjoe"));
+}
+
+void TestAccount::validation_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("interval");
+    QTest::addColumn<QString>("mobile");
+    QTest::addColumn<QString>("message"); // empty: saved
+    QTest::addColumn<int>("savedInterval");
+
+    const QString server = QStringLiteral("pop.example");
+    const QString user = QStringLiteral("joe");
+    QTest::newRow("server blanks only") << "   " << user << "5"
+                                        << "" << InvalidFields << 0;
+    QTest::newRow("user empty") << server << ""
+                                << "5"
+                                << "" << InvalidFields << 0;
+    QTest::newRow("user blanks only") << server << "  "
+                                      << "5"
+                                      << "" << InvalidFields << 0;
+    QTest::newRow("interval 0") << server << user << "0"
+                                << "" << InvalidFields << 0;
+    QTest::newRow("interval -1") << server << user << "-1"
+                                 << "" << InvalidFields << 0;
+    QTest::newRow("interval abc") << server << user << "abc"
+                                  << "" << InvalidFields << 0;
+    QTest::newRow("interval empty") << server << user << ""
+                                    << "" << InvalidFields << 0;
+    QTest::newRow("interval 40000") << server << user << "40000"
+                                    << "" << InvalidFields << 0;
+    QTest::newRow("interval rounding past 16 bits") << server << user << "32767.5"
+                                                    << "" << InvalidFields << 0;
+    QTest::newRow("interval 7 minutes") << server << user << "7 minutes"
+                                        << "" << QString() << 7;
+    QTest::newRow("interval with inner blank") << server << user << "1 0"
+                                               << "" << QString() << 10;
+    QTest::newRow("interval 2.5 to even") << server << user << "2.5"
+                                          << "" << QString() << 2;
+    QTest::newRow("interval 3.5 to even") << server << user << "3.5"
+                                          << "" << QString() << 4;
+    QTest::newRow("interval 0.4") << server << user << "0.4"
+                                  << "" << QString() << 0;
+    QTest::newRow("interval 32767") << server << user << "32767"
+                                    << "" << QString() << 32767;
+    QTest::newRow("server with blanks around") << " pop.example " << user << "5"
+                                               << "" << QString() << 5;
+    QTest::newRow("mobile 0041") << server << user << "5"
+                                 << "0041791234567" << InvalidMobile << 0;
+    QTest::newRow("mobile leading blank") << server << user << "5"
+                                          << " +41791234567" << InvalidMobile << 0;
+    QTest::newRow("mobile with blanks") << server << user << "5"
+                                        << "+41 79 123" << QString() << 5;
+    QTest::newRow("mobile blanks only") << server << user << "5"
+                                        << "   " << QString() << 5;
+    QTest::newRow("both rules fail") << "" << user << "5"
+                                     << "0041" << InvalidFields << 0;
+}
+
+void TestAccount::validation()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, user);
+    QFETCH(QString, interval);
+    QFETCH(QString, mobile);
+    QFETCH(QString, message);
+    QFETCH(int, savedInterval);
+
+    Harness h;
+    h.open();
+    h.text("Text1")->setText(server);
+    h.text("Text2")->setText(user);
+    h.text("Text6")->setText(interval);
+    h.text("Text9")->setText(mobile);
+    h.button("Command1")->click();
+    const ProfileSettings& record = h.run.ProfileSettings;
+
+    if (!message.isEmpty()) {
+        QCOMPARE(h.desktop.messageTexts(), QStringList{message});
+        QCOMPARE(h.desktop.messages.first().icon, QMessageBox::Warning);
+        QCOMPARE(h.desktop.messages.first().title, QStringLiteral("PostOwl 1.5"));
+        QCOMPARE(h.desktop.messages.first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(record.ServerName.isEmpty());
+        QCOMPARE(record.Interval, qint16(5));
+        QVERIFY(record.SMSMobile.isEmpty());
+        QVERIFY(h.settings->allKeys().isEmpty());
+        QVERIFY(h.host.title.isEmpty());
+        QVERIFY(h.applyEnabled());
+        return;
+    }
+
+    QVERIFY(h.desktop.messages.isEmpty());
+    // Texts go into the record and the store exactly as typed.
+    QCOMPARE(record.ServerName, server);
+    QCOMPARE(record.SMSMobile, mobile);
+    QCOMPARE(record.Interval, qint16(savedInterval));
+    h.settings->sync();
+    QCOMPARE(h.settings->value(QStringLiteral("Home/ServerName")).toString(), server);
+    QCOMPARE(h.settings->value(QStringLiteral("Home/SMSMobile")).toString(), mobile);
+    QCOMPARE(h.settings->value(QStringLiteral("Home/Interval")).toString(), QString::number(savedInterval));
+    QCOMPARE(h.host.title, QStringLiteral("PostOwl 1.5 - "));
+    QCOMPARE(h.host.readerMenu, 0);
+    QVERIFY(!h.applyEnabled());
+}
+
+void TestAccount::storeAfterApply_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("smsPassword");
+
+    QTest::newRow("empty passwords") << QString() << QString();
+    // "q" and "2" equal the key's characters at their places: stored with markers.
+    QTest::newRow("passwords hitting the key") << "q-secret"
+                                               << "a2cd";
+    QTest::newRow("25 characters") << "abcdefghijklmnopqrstuvwxy"
+                                   << "ABCDEFGHIJKLMNOPQRSTUVWXY";
+}
+
+void TestAccount::storeAfterApply()
+{
+    QFETCH(QString, password);
+    QFETCH(QString, smsPassword);
+
+    Harness h;
+    h.open();
+    h.text("Text1")->setText(QStringLiteral("pop.example"));
+    h.text("Text2")->setText(QStringLiteral("joe"));
+    h.text("Text3")->setText(password);
+    h.text("Text4")->setText(QStringLiteral("Work mail"));
+    h.text("Text5")->setText(QStringLiteral("  "));
+    h.text("Text6")->setText(QStringLiteral("12"));
+    h.text("Text9")->setText(QStringLiteral("+41791234567"));
+    h.text("Text7")->setText(QStringLiteral("smsjoe"));
+    h.text("Text8")->setText(smsPassword);
+    h.check("Check4")->setChecked(false);
+    h.check("Check5")->setChecked(true);
+    h.check("Check7")->setChecked(true);
+    h.button("Command1")->click();
+    QVERIFY(h.desktop.messages.isEmpty());
+    QVERIFY(!h.applyEnabled());
+    QCOMPARE(h.host.title, QStringLiteral("PostOwl 1.5 - Work mail"));
+    QCOMPARE(h.host.readerMenu, 1); // blanks count as a reader path here
+
+    // What another run will find: a fresh reader over the same file.
+    QSettings file(h.fileName, QSettings::IniFormat);
+    QCOMPARE(file.childGroups(), QStringList{QStringLiteral("Home")});
+    file.beginGroup(QStringLiteral("Home"));
+    QStringList keys = file.childKeys();
+    keys.sort();
+    QCOMPARE(keys, QStringList({"AlwaysOnTop", "AskBefore", "Interval", "MailReader", "NameInBar",
+                                "NotifyOnce", "Password", "PlaySound", "SMSMobile", "SMSPassword",
+                                "SMSUserID", "ServerName", "StartReader", "SysTray", "UserName"}));
+    const QHash<QString, QString> expected{{"ServerName", "pop.example"},
+                                           {"UserName", "joe"},
+                                           {"NameInBar", "Work mail"},
+                                           {"MailReader", "  "},
+                                           {"AskBefore", "0"},
+                                           {"SMSUserID", "smsjoe"},
+                                           {"SMSMobile", "+41791234567"},
+                                           {"Interval", "12"},
+                                           {"NotifyOnce", "1"},
+                                           {"StartReader", "0"},
+                                           {"PlaySound", "0"},
+                                           {"AlwaysOnTop", "1"},
+                                           {"SysTray", "1"},
+                                           {"Password", ScramblePassword(password)},
+                                           {"SMSPassword", ScramblePassword(smsPassword)}};
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QCOMPARE(file.value(it.key()).toString(), it.value());
+    file.endGroup();
+    if (!password.isEmpty())
+        QVERIFY(ScramblePassword(password) != password);
+
+    SettingsStore fresh(file);
+    ProfileSettings loaded;
+    loaded.ProfileName = QStringLiteral("Home");
+    fresh.loadProfile(loaded);
+    QCOMPARE(loaded.Password, password);
+    QCOMPARE(loaded.SMSPassword, smsPassword);
+    QCOMPARE(loaded.ServerName, h.run.ProfileSettings.ServerName);
+    QCOMPARE(loaded.Interval, qint16(12));
+    QCOMPARE(loaded.AlwaysOnTop, quint8(1));
+    QCOMPARE(loaded.PlaySound, quint8(0));
+}
+
+void TestAccount::mobileWithoutNotifyOnceWarnsAndSaves()
+{
+    Harness h;
+    h.open();
+    h.fillValid();
+    h.text("Text9")->setText(QStringLiteral("+41791234567"));
+    h.check("Check2")->setChecked(false);
+    h.button("Command1")->click();
+
+    QCOMPARE(h.desktop.messageTexts(), QStringList{NotifyOnceWarning});
+    QCOMPARE(h.desktop.messages.first().icon, QMessageBox::Information);
+    QCOMPARE(h.run.ProfileSettings.NotifyOnce, quint8(0));
+    QCOMPARE(h.store->get(QStringLiteral("Home"), QStringLiteral("SMSMobile")),
+             QStringLiteral("+41791234567"));
+    QCOMPARE(h.store->get(QStringLiteral("Home"), QStringLiteral("NotifyOnce")), QStringLiteral("0"));
+    QVERIFY(!h.applyEnabled());
+}
+
+void TestAccount::enterPressesApplyOnlyWhileEnabled()
+{
+    Harness h;
+    h.open();
+    h.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.dialog.get()));
+
+    QTest::keyClick(h.text("Text1"), Qt::Key_Return);
+    QVERIFY(h.dialog->isVisible());
+    QVERIFY(h.desktop.messages.isEmpty());
+
+    h.fillValid();
+    QTest::keyClick(h.text("Text2"), Qt::Key_Return);
+    QCOMPARE(h.store->get(QStringLiteral("Home"), QStringLiteral("ServerName")),
+             QStringLiteral("pop.example"));
+    QVERIFY(!h.applyEnabled());
+    QVERIFY2(h.dialog->isVisible(), "Apply leaves the dialog open");
+}
+
+void TestAccount::closingRestoresTimerAndTopMost_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("applyFirst");
+    QTest::addColumn<QString>("restoredTopMost");
+
+    QTest::newRow("Close, untick not applied") << "Close" << false << "SetTopMost(1)";
+    QTest::newRow("Escape, untick not applied") << "Escape" << false << "SetTopMost(1)";
+    QTest::newRow("close box, untick not applied") << "close box" << false << "SetTopMost(1)";
+    QTest::newRow("Close, untick applied") << "Close" << true << "SetTopMost(0)";
+}
+
+void TestAccount::closingRestoresTimerAndTopMost()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, applyFirst);
+    QFETCH(QString, restoredTopMost);
+
+    Harness h;
+    h.run.ProfileSettings.ServerName = QStringLiteral("pop.example");
+    h.run.ProfileSettings.UserName = QStringLiteral("joe");
+    h.run.ProfileSettings.AlwaysOnTop = 1;
+    h.open();
+    h.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.dialog.get()));
+    QCOMPARE(h.host.calls, QStringList({QStringLiteral("SetTopMost(0)"), QStringLiteral("timer off")}));
+
+    h.check("Check5")->click();
+    if (applyFirst)
+        h.button("Command1")->click();
+    h.host.calls.clear();
+
+    if (how == QLatin1String("Close"))
+        h.button("Command2")->click();
+    else if (how == QLatin1String("Escape"))
+        QTest::keyClick(h.dialog.get(), Qt::Key_Escape);
+    else
+        QVERIFY(h.dialog->close());
+
+    QCOMPARE(h.host.calls, QStringList({restoredTopMost, QStringLiteral("timer on")}));
+    QVERIFY(!h.dialog->isVisible());
+    QCOMPARE(h.dialog->result(), int(QDialog::Rejected));
+    QVERIFY(h.desktop.messages.isEmpty()); // no question about unsaved edits
+    QCOMPARE(h.run.ProfileSettings.AlwaysOnTop, quint8(applyFirst ? 0 : 1));
+    QCOMPARE(h.settings->allKeys().isEmpty(), !applyFirst);
+}
+
+void TestAccount::reopenedInstanceShowsCurrentRecord()
+{
+    Harness h;
+    h.open();
+    h.text("Text1")->setText(QStringLiteral("dropped edit"));
+    h.button("Command2")->click();
+
+    h.run.ProfileSettings.ServerName = QStringLiteral("pop.example");
+    h.host.calls.clear();
+    h.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.dialog.get()));
+
+    QCOMPARE(h.text("Text1")->text(), QStringLiteral("pop.example"));
+    QCOMPARE(h.host.calls, QStringList({QStringLiteral("SetTopMost(0)"), QStringLiteral("timer off")}));
+    QVERIFY(!h.applyEnabled());
+}
+
+void TestAccount::testButton_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<int>("answer"); // NoButton: no question expected
+    QTest::addColumn<bool>("smsSent");
+
+    QTest::newRow("field invalid") << "" << int(QMessageBox::NoButton) << false;
+    QTest::newRow("answered No") << "pop.example" << int(QMessageBox::No) << false;
+    QTest::newRow("answered Yes") << "pop.example" << int(QMessageBox::Yes) << true;
+}
+
+void TestAccount::testButton()
+{
+    QFETCH(QString, server);
+    QFETCH(int, answer);
+    QFETCH(bool, smsSent);
+
+    Harness h;
+    h.open();
+    h.fillValid();
+    h.text("Text1")->setText(server);
+    h.text("Text9")->setText(QStringLiteral("+41791234567"));
+    if (answer != QMessageBox::NoButton)
+        h.desktop.answerNext(QMessageBox::StandardButton(answer));
+    h.host.calls.clear();
+    h.button("Command4")->click();
+
+    if (answer == QMessageBox::NoButton) {
+        QCOMPARE(h.desktop.messageTexts(), QStringList{InvalidFields});
+        QVERIFY(h.host.calls.isEmpty());
+        QVERIFY(h.settings->allKeys().isEmpty());
+        QVERIFY(h.applyEnabled());
+        return;
+    }
+
+    QCOMPARE(h.desktop.messageTexts(),
+             QStringList{QStringLiteral("This sends a test message to your GSM mobile phone +41791234567.")});
+    const FakeDesktop::Message& question = h.desktop.messages.first();
+    QCOMPARE(question.icon, QMessageBox::Information);
+    QCOMPARE(question.title, QStringLiteral("PostOwl 1.5"));
+    QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    QVERIFY(!h.applyEnabled());
+    QCOMPARE(h.store->get(QStringLiteral("Home"), QStringLiteral("SMSMobile")),
+             QStringLiteral("+41791234567"));
+    // The SMS goes out with the saved record, so the save comes first.
+    QStringList expected{QStringLiteral("title")};
+    if (smsSent)
+        expected.append(QStringLiteral("SendSMSNotify"));
+    QCOMPARE(h.host.calls, expected);
+}
+
+void TestAccount::failedStoreWriteIsReported()
+{
+    Harness h;
+    // A directory where the settings file should be: no user, root included,
+    // can write it (a read-only mode would not stop root).
+    QVERIFY(QDir().mkpath(h.fileName));
+    h.open();
+    h.fillValid();
+    h.text("Text4")->setText(QStringLiteral("Work"));
+    h.button("Command1")->click();
+
+    QCOMPARE(h.desktop.messages.size(), 1);
+    QCOMPARE(h.desktop.messages.first().icon, QMessageBox::Critical);
+    QVERIFY(h.desktop.messages.first().text.contains(QLatin1String("could not be written")));
+    QVERIFY2(h.applyEnabled(), "a failed write is not passed off as saved");
+    // The run goes on with what the user applied.
+    QCOMPARE(h.run.ProfileSettings.ServerName, QStringLiteral("pop.example"));
+    QCOMPARE(h.host.title, QStringLiteral("PostOwl 1.5 - Work"));
+
+    // Test reports the same and asks nothing: no unscripted question is allowed.
+    h.text("Text9")->setText(QStringLiteral("+41791234567"));
+    h.button("Command4")->click();
+    QCOMPARE(h.desktop.messages.size(), 2);
+    QCOMPARE(h.desktop.messages.last().icon, QMessageBox::Critical);
+    QVERIFY(!h.host.calls.contains(QStringLiteral("SendSMSNotify")));
+}
+
+void TestAccount::fieldLengthLimits_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("typed");
+    QTest::addColumn<int>("kept");
+
+    QTest::newRow("POP3 password, 26th refused") << "Text3" << 26 << 25;
+    QTest::newRow("SMS password, 26th refused") << "Text8" << 26 << 25;
+    QTest::newRow("mobile number, 16th refused") << "Text9" << 16 << 15;
+    QTest::newRow("server name, no limit") << "Text1" << 300 << 300;
+}
+
+void TestAccount::fieldLengthLimits()
+{
+    QFETCH(QString, name);
+    QFETCH(int, typed);
+    QFETCH(int, kept);
+
+    Harness h;
+    h.run.ProfileSettings.SMSMobile = QStringLiteral("+41");
+    h.open();
+    QLineEdit* field = h.text(qPrintable(name));
+    field->clear();
+    QString keys;
+    for (int i = 0; i < typed; ++i)
+        keys.append(QChar(u'a' + i % 26));
+    QTest::keyClicks(field, keys);
+    QCOMPARE(field->text(), keys.left(kept));
+}
+
+QTEST_MAIN(TestAccount)
+#include "tst_account.moc"
