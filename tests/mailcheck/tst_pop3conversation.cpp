@@ -86,7 +86,7 @@ void TestPop3Conversation::statCount()
 {
     QFETCH(QByteArray, reply);
     QFETCH(int, count);
-    QCOMPARE(Pop3Conversation::countFromStatReply(reply), count);
+    QCOMPARE(Pop3Session::countFromStatReply(reply), count);
 }
 
 void TestPop3Conversation::conversation_data()

@@ -1,0 +1,110 @@
+#include "pop3session.h"
+
+#include "generalstuff.h"
+#include "leadingnumber.h"
+
+#include <cmath>
+#include <limits>
+
+Pop3Session::Pop3Session(GeneralStuff& run) : m_run(run) {}
+
+void Pop3Session::connected()
+{
+    m_received.clear();
+    m_pop3State = 1;
+    m_over = false;
+}
+
+Pop3Session::Step Pop3Session::received(const QByteArray& data)
+{
+    Step step;
+    if (m_over)
+        return step;
+    m_received += data;
+    while (!m_over) {
+        const int lineEnd = m_received.indexOf('\n');
+        if (lineEnd < 0)
+            break;
+        const QByteArray line = m_received.left(lineEnd + 1);
+        m_received.remove(0, lineEnd + 1);
+        if (line.size() > MaxReplyLength)
+            end(End::LineTooLong, step);
+        else
+            handleReply(line, step);
+    }
+    // A line that never ends must not grow without bound either.
+    if (!m_over && m_received.size() > MaxReplyLength)
+        end(End::LineTooLong, step);
+    return step;
+}
+
+void Pop3Session::handleReply(const QByteArray& line, Step& step)
+{
+    // Each reply is judged by its first character alone.
+    const bool positive = line.startsWith('+');
+    switch (m_pop3State) {
+    case 1:
+        m_run.ServerGreeting = QString::fromLatin1(line.mid(4));
+        if (command("USER ", m_run.ProfileSettings.UserName, step))
+            m_pop3State = 2;
+        else
+            end(End::InvalidUser, step);
+        break;
+    case 2:
+        if (!positive)
+            end(End::InvalidUser, step);
+        else if (command("PASS ", m_run.ProfileSettings.Password, step))
+            m_pop3State = 3;
+        else
+            end(End::CannotLogon, step);
+        break;
+    case 3:
+        if (!positive) {
+            end(End::CannotLogon, step);
+        } else {
+            command("STAT", QString(), step);
+            m_pop3State = 4;
+        }
+        break;
+    case 4:
+        step.count = countFromStatReply(line);
+        end(End::Counted, step);
+        break;
+    default:
+        break;
+    }
+}
+
+bool Pop3Session::command(const QByteArray& word, const QString& argument, Step& step) const
+{
+    const QByteArray bytes = argument.toLatin1();
+    // A line break inside an argument would let it smuggle in a command of its
+    // own (a password ending in CR LF "DELE 1" deletes mail): refuse, don't strip.
+    if (bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0'))
+        return false;
+    step.send += word + bytes + "\r\n";
+    return true;
+}
+
+void Pop3Session::end(End how, Step& step)
+{
+    m_over = true;
+    step.end = how;
+}
+
+int Pop3Session::countFromStatReply(const QByteArray& reply)
+{
+    const int firstBlank = reply.indexOf(' ');
+    if (firstBlank < 0)
+        return 0;
+    const int secondBlank = reply.indexOf(' ', firstBlank + 1);
+    if (secondBlank < 0)
+        return 0;
+    const QString field = QString::fromLatin1(reply.mid(firstBlank + 1, secondBlank - firstBlank - 1));
+    // Half goes to the even neighbour; a count that is negative or does not
+    // fit reads as no mail rather than as a wrapped number.
+    const double count = std::nearbyint(leadingNumber(field));
+    if (!(count >= 0) || count > std::numeric_limits<int>::max())
+        return 0;
+    return int(count);
+}
