@@ -138,6 +138,16 @@ void TestPop3Conversation::conversation_data()
     QTest::newRow("count above 16 bits") << Response::reply("+OK hi\r\n") << ok << ok
                                          << Response::reply("+OK 40000 1\r\n") << "40000 message(s)" << green
                                          << false << true;
+    QTest::newRow("STAT +OK alone") << Response::reply("+OK hi\r\n") << ok << ok << Response::reply("+OK\r\n")
+                                    << "No messages" << red << false << true;
+    QTest::newRow("STAT negative count") << Response::reply("+OK hi\r\n") << ok << ok
+                                         << Response::reply("+OK -1 0\r\n") << "No messages" << red << false
+                                         << true;
+    QTest::newRow("STAT count beyond any int") << Response::reply("+OK hi\r\n") << ok << ok
+                                               << Response::reply("+OK 99999999999 0\r\n") << "No messages"
+                                               << red << false << true;
+    QTest::newRow("STAT letters") << Response::reply("+OK hi\r\n") << ok << ok << Response::reply("+OK x y\r\n")
+                                  << "No messages" << red << false << true;
     QTest::newRow("reply line over 512 octets")
         << Response::reply("+OK " + QByteArray(600, 'a') + "\r\n") << ok << ok << three << "Problem." << red
         << true << true;
@@ -180,6 +190,7 @@ void TestPop3Conversation::conversation()
     server.replies.insert("PASS", pass);
     server.replies.insert("STAT", stat);
     CheckRun run(server.port());
+    run.run.LastMessageCount = 7;
 
     QVERIFY(run.checkOnce());
     QCOMPARE(run.view.statusText, status);
@@ -189,6 +200,11 @@ void TestPop3Conversation::conversation()
         QVERIFY(run.desktop.messages.first().text.startsWith(SocketErrorPrefix));
     const bool counted = status.endsWith(QStringLiteral("message(s)")) || status == QStringLiteral("No messages");
     QCOMPARE(!run.run.LastCheckTime.isNull(), counted);
+    // A failed check leaves the previous count for the notify-once test.
+    if (!counted)
+        QCOMPARE(run.run.LastMessageCount, 7);
+    // The next tick comes within five seconds; after a failure it checks at once.
+    QCOMPARE(run.check.Timer1.interval(), 5000);
     QCOMPARE(run.run.ProfileSettings.Password.isEmpty(), !passwordKept);
     QVERIFY(run.check.Timer1.isActive());
     QVERIFY(!server.receivedBytes.contains("QUIT"));
