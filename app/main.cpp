@@ -6,6 +6,7 @@
 #include "settingsstore.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QSettings>
 
 int main(int argc, char* argv[])
@@ -13,6 +14,8 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     // The window spends most of its life hidden in the tray; only Exit ends the run.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Where the desktop lacks the window's font, its free look-alike will do.
+    QFont::insertSubstitution(QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue"));
 
     const std::unique_ptr<QSettings> settings = SettingsStore::openUserSettings();
     SettingsStore store(*settings);
