@@ -8,6 +8,8 @@
 #include "settingsstore.h"
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMenuBar>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -80,6 +82,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void profileWithoutServerEndsWithMessage();
     void startUpChecksAndTitleFollows();
+    void serverAppliedAtStartUpStartsChecks();
     void menuBar();
     void trayClicks_data();
     void trayClicks();
@@ -142,6 +145,26 @@ void TestForm1::startUpChecksAndTitleFollows()
     QVERIFY(!form.windowIcon().isNull());
     QCOMPARE(program.desktop.beeps, 1);
     QCOMPARE(program.server.receivedLines.at(1), QByteArray("PASS s3cret\r\n"));
+}
+
+void TestForm1::serverAppliedAtStartUpStartsChecks()
+{
+    ProgramRun program;
+    program.desktop.handleNextDialog([](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>("Text1")->setText("127.0.0.1");
+        dialog.findChild<QLineEdit*>("Text2")->setText("alice");
+        dialog.findChild<QLineEdit*>("Text3")->setText("s3cret");
+        dialog.findChild<QPushButton*>("Command1")->click();
+        dialog.findChild<QPushButton*>("Command2")->click();
+        return dialog.result();
+    });
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("New"));
+    QVERIFY(program.desktop.messages.isEmpty());
+    QTRY_COMPARE(program.server.connections, 1);
+    QTRY_COMPARE(statusText(form)->text(), QString("No messages"));
+    QCOMPARE(program.server.receivedLines.value(1), QByteArray("PASS s3cret\r\n"));
+    QCOMPARE(program.stored("New", "Password"), ScramblePassword("s3cret"));
 }
 
 void TestForm1::menuBar()
