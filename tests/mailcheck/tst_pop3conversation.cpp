@@ -1,8 +1,4 @@
-#include "fakeclock.h"
-#include "fakedesktop.h"
-#include "generalstuff.h"
-#include "mailcheck.h"
-#include "recordingview.h"
+#include "mailcheckrig.h"
 #include "scriptedpop3server.h"
 #include "statuscolors.h"
 
@@ -15,33 +11,6 @@ Q_DECLARE_METATYPE(ScriptedPop3Server::Response)
 namespace {
 
 const QString SocketErrorPrefix = QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n");
-
-// One run of the program's mail check against a server of the test's making.
-struct CheckRun
-{
-    explicit CheckRun(quint16 port, const QString& host = QStringLiteral("127.0.0.1"))
-        : check(run, clock, desktop, view)
-    {
-        run.ProfileSettings.ServerName = host;
-        run.ProfileSettings.UserName = QStringLiteral("alice");
-        run.ProfileSettings.Password = QStringLiteral("s3cret");
-        check.setPort(port);
-        check.conversation.setStallTimeout(300);
-    }
-
-    // Starts a check and waits until it has ended one way or the other.
-    bool checkOnce()
-    {
-        check.mnuRefresh_Click();
-        return QTest::qWaitFor([this] { return !check.isChecking(); }, 5000);
-    }
-
-    GeneralStuff run;
-    FakeClock clock;
-    FakeDesktop desktop;
-    RecordingView view;
-    MailCheck check;
-};
 
 } // namespace
 
@@ -189,7 +158,8 @@ void TestPop3Conversation::conversation()
     server.replies.insert("USER", user);
     server.replies.insert("PASS", pass);
     server.replies.insert("STAT", stat);
-    CheckRun run(server.port());
+    MailCheckRig run(server.port());
+    run.check.conversation.setStallTimeout(300);
     run.run.LastMessageCount = 7;
 
     QVERIFY(run.checkOnce());
@@ -220,7 +190,7 @@ void TestPop3Conversation::sendsExactlyTheThreeCommands()
 {
     ScriptedPop3Server server;
     server.replies.insert("STAT", Response::reply("+OK 2 90\r\n"));
-    CheckRun run(server.port());
+    MailCheckRig run(server.port());
     run.run.ProfileSettings.UserName = QStringLiteral(" alice ");
     run.run.ProfileSettings.Password = QStringLiteral("p\xe4ss word");
 
@@ -251,7 +221,7 @@ void TestPop3Conversation::lineBreakInCredentialIsRefused()
     QFETCH(QByteArray, sent);
 
     ScriptedPop3Server server;
-    CheckRun run(server.port());
+    MailCheckRig run(server.port());
     run.run.ProfileSettings.UserName = user;
     run.run.ProfileSettings.Password = password;
     QVERIFY(run.checkOnce());
@@ -267,7 +237,7 @@ void TestPop3Conversation::refusedConnection()
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         closedPort = probe.serverPort();
     }
-    CheckRun run(closedPort);
+    MailCheckRig run(closedPort);
     QVERIFY(run.checkOnce());
     QCOMPARE(run.view.statusText, QStringLiteral("Problem."));
     QCOMPARE(run.desktop.messages.size(), 1);
@@ -279,7 +249,7 @@ void TestPop3Conversation::refusedConnection()
 
 void TestPop3Conversation::unresolvableHost()
 {
-    CheckRun run(110, QStringLiteral("no-such-host.invalid"));
+    MailCheckRig run(110, QStringLiteral("no-such-host.invalid"));
     QVERIFY(run.checkOnce());
     QCOMPARE(run.view.statusText, QStringLiteral("Problem."));
     QCOMPARE(run.desktop.messages.size(), 1);
@@ -290,7 +260,7 @@ void TestPop3Conversation::greetingKeptFromFifthCharacter()
 {
     ScriptedPop3Server server;
     server.greeting = Response::reply("+OK ready\r\n");
-    CheckRun run(server.port());
+    MailCheckRig run(server.port());
     QVERIFY(run.checkOnce());
     QCOMPARE(run.run.ServerGreeting, QStringLiteral("ready\r\n"));
 

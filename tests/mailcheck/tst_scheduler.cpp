@@ -1,9 +1,5 @@
-#include "fakeclock.h"
-#include "fakedesktop.h"
-#include "generalstuff.h"
-#include "mailcheck.h"
+#include "mailcheckrig.h"
 #include "passwordentry.h"
-#include "recordingview.h"
 #include "scriptedpop3server.h"
 
 #include <QLineEdit>
@@ -16,34 +12,6 @@ QDateTime at(int hour, int minute, int second)
 {
     return QDateTime(QDate(2026, 12, 8), QTime(hour, minute, second));
 }
-
-struct SchedulerRun
-{
-    explicit SchedulerRun(quint16 port) : check(run, clock, desktop, view)
-    {
-        run.ProfileSettings.ServerName = QStringLiteral("127.0.0.1");
-        run.ProfileSettings.UserName = QStringLiteral("alice");
-        run.ProfileSettings.Password = QStringLiteral("s3cret");
-        check.setPort(port);
-    }
-
-    // One tick of Timer1 as the event loop would deliver it; true when it
-    // started a check, which is then waited for.
-    bool tick()
-    {
-        const int before = view.statusHistory.count(QStringLiteral("Starting"));
-        check.Timer1_Timer();
-        if (view.statusHistory.count(QStringLiteral("Starting")) == before)
-            return false;
-        return QTest::qWaitFor([this] { return !check.isChecking(); }, 5000);
-    }
-
-    GeneralStuff run;
-    FakeClock clock;
-    FakeDesktop desktop;
-    RecordingView view;
-    MailCheck check;
-};
 
 } // namespace
 
@@ -90,7 +58,7 @@ void TestScheduler::minutesCountBoundariesCrossed()
 void TestScheduler::nextCheckAfterInterval()
 {
     ScriptedPop3Server server;
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     run.run.ProfileSettings.Interval = 5;
     run.clock.current = at(10, 0, 59);
     QVERIFY(run.tick());
@@ -109,7 +77,7 @@ void TestScheduler::nextCheckAfterInterval()
 void TestScheduler::intervalZeroChecksAtEveryTick()
 {
     ScriptedPop3Server server;
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     run.run.ProfileSettings.Interval = 0;
     for (int i = 0; i < 3; ++i)
         QVERIFY(run.tick());
@@ -119,7 +87,7 @@ void TestScheduler::intervalZeroChecksAtEveryTick()
 void TestScheduler::clockSetBackStopsChecksButRefreshStillChecks()
 {
     ScriptedPop3Server server;
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     run.run.ProfileSettings.Interval = 5;
     run.clock.current = at(10, 0, 0);
     QVERIFY(run.tick());
@@ -140,7 +108,7 @@ void TestScheduler::refreshDuringConversationStartsNone()
 {
     ScriptedPop3Server server;
     server.replies.insert("STAT", ScriptedPop3Server::Response::stall());
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     run.check.conversation.setStallTimeout(2000);
     run.check.mnuRefresh_Click();
     QTRY_COMPARE(server.receivedLines.size(), 3);
@@ -157,7 +125,7 @@ void TestScheduler::refreshDuringConversationStartsNone()
 void TestScheduler::timerTimings()
 {
     ScriptedPop3Server server;
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     QVERIFY(!run.check.Timer1.isActive());
     run.check.start();
     QCOMPARE(run.check.Timer1.interval(), 100);
@@ -172,7 +140,7 @@ void TestScheduler::timerTimings()
 void TestScheduler::statusLineWhileChecking()
 {
     ScriptedPop3Server server;
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     QVERIFY(run.tick());
     QCOMPARE(run.view.statusHistory.mid(0, 3),
              QStringList({QStringLiteral("Starting"), QStringLiteral("Checking Mail"),
@@ -182,16 +150,12 @@ void TestScheduler::statusLineWhileChecking()
 void TestScheduler::promptAsksWhenNoPasswordAndSendsTypedText()
 {
     ScriptedPop3Server server;
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     run.run.ProfileSettings.Password = QStringLiteral("   ");
     QString statusWhilePrompting;
     run.desktop.handleNextDialog([&](QDialog& dialog) {
         statusWhilePrompting = run.view.statusText;
-        auto* entry = qobject_cast<PasswordEntry*>(&dialog);
-        dialog.show(); // Enter reaches the default button of a visible dialog only
-        entry->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral(" typed "));
-        QTest::keyClick(entry->findChild<QLineEdit*>(QStringLiteral("Text1")), Qt::Key_Return);
-        return dialog.result();
+        return typePassword(QStringLiteral(" typed "))(dialog);
     });
     QVERIFY(run.tick());
     QCOMPARE(statusWhilePrompting, QStringLiteral("Starting"));
@@ -207,7 +171,7 @@ void TestScheduler::wrongPasswordAsksAgainAtNextCheck()
 {
     ScriptedPop3Server server;
     server.replies.insert("PASS", ScriptedPop3Server::Response::reply("-ERR [AUTH] Authentication failed.\r\n"));
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     QVERIFY(run.tick());
     QCOMPARE(run.view.statusText, QStringLiteral("Cannot logon"));
     QVERIFY(run.desktop.shownDialogs.isEmpty());
@@ -229,7 +193,7 @@ void TestScheduler::promptClosedWithoutEntryStillChecks()
 {
     ScriptedPop3Server server;
     server.replies.insert("PASS", ScriptedPop3Server::Response::reply("-ERR\r\n"));
-    SchedulerRun run(server.port());
+    MailCheckRig run(server.port());
     run.run.ProfileSettings.Password.clear();
     run.desktop.handleNextDialog([](QDialog& dialog) {
         dialog.reject();
