@@ -1,0 +1,162 @@
+#include "smsclient.h"
+
+#include "generalstuff.h"
+#include "smsgateway.h"
+
+#include <QNetworkRequest>
+
+#include <utility>
+
+namespace {
+
+// One value of an application/x-www-form-urlencoded body. Everything but
+// letters, digits and "-._~" is percent-encoded (UTF-8), so a "&", "+", "=" or
+// blank in a password or profile name cannot split or change a field. A blank
+// becomes "%20", which the gateway decodes to a blank just like "+".
+QByteArray formValue(const QString& value)
+{
+    return QUrl::toPercentEncoding(value);
+}
+
+// Whether the transfer brought back a page. Error pages (404, 500, a 401 that
+// shows the login form) are read like any other and simply carry no marker;
+// failed transfers, time-outs and redirections we refused to follow have no
+// page to read.
+bool pageArrived(const QNetworkReply& reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return false;
+    const int code = status.toInt();
+    if (code >= 300 && code < 400)
+        return false;
+    const QNetworkReply::NetworkError error = reply.error();
+    // Errors from ContentAccessDenied on are Qt's names for HTTP error statuses;
+    // the ones below it are transport failures, and ProtocolFailure a broken answer.
+    return error == QNetworkReply::NoError ||
+           (error >= QNetworkReply::ContentAccessDenied && error != QNetworkReply::ContentReSendError &&
+            error != QNetworkReply::ProtocolFailure);
+}
+
+} // namespace
+
+SmsClient::SmsClient(const GeneralStuff& run, QObject* parent) : QObject(parent), m_run(run)
+{
+    // Qt would by default follow a 307 to any host and re-send the login body,
+    // password included, there. The gateway's own redirections stay within it.
+    Inet1.setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+    Inet1.setTransferTimeout(DefaultTransferTimeoutMs);
+    // The manager's cookie jar lives as long as this client, i.e. the run, so a
+    // gateway session from one conversation serves the next.
+}
+
+SmsClient::~SmsClient()
+{
+    if (QNetworkReply* reply = std::exchange(m_current, nullptr))
+        reply->abort();
+}
+
+void SmsClient::setTransferTimeout(int milliseconds)
+{
+    Inet1.setTransferTimeout(milliseconds);
+}
+
+void SmsClient::setGateway(const QString& host, quint16 port)
+{
+    m_gatewayHost = host;
+    m_gatewayPort = port;
+}
+
+// Only one request is ever under way. A call while an earlier conversation
+// still waits for an answer (a slow gateway, the Test button pressed during a
+// conversation) cancels that conversation and starts afresh: the new call
+// wants an SMS with today's count, and letting the old one run on as well
+// could post two SMS. The cancelled request's end is ignored.
+void SmsClient::SendSMSNotify()
+{
+    if (QNetworkReply* earlier = std::exchange(m_current, nullptr))
+        earlier->abort();
+    startRequest(QString::fromLatin1(SmsPagePath), {});
+    m_smsState = 1;
+}
+
+QUrl SmsClient::pageUrl(const QString& path) const
+{
+    if (m_gatewayHost.isEmpty())
+        return smsGatewayUrl(path);
+    return smsGatewayUrl(m_gatewayHost, m_gatewayPort, path);
+}
+
+// A request with a body is a form post; without one, a GET.
+void SmsClient::startRequest(const QString& path, const QByteArray& formBody)
+{
+    QNetworkRequest request(pageUrl(path));
+    QNetworkReply* reply = nullptr;
+    if (formBody.isEmpty()) {
+        reply = Inet1.get(request);
+    } else {
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QByteArrayLiteral("application/x-www-form-urlencoded"));
+        reply = Inet1.post(request, formBody);
+    }
+    m_current = reply;
+    m_responseText.clear();
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { collectResponse(reply); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { Inet1_StateChanged(reply); });
+}
+
+void SmsClient::collectResponse(QNetworkReply* reply)
+{
+    if (reply != m_current || !reply->isOpen())
+        return; // cancelled, or aborted by the time-out
+    const qsizetype room = ResponseReadLimit - m_responseText.size();
+    if (room > 0)
+        m_responseText += reply->read(room);
+    reply->skip(reply->bytesAvailable());
+}
+
+// A request has ended. Both markers may be in one page in state 1 (a gateway
+// that puts its login box beside the SMS form); then only the login is posted,
+// and the SMS follows from the login's answer, which is the SMS page once the
+// login succeeded. That keeps one request at a time and posts the SMS only
+// within a logged-in session.
+void SmsClient::Inet1_StateChanged(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    if (reply != m_current)
+        return; // cancelled by a newer SendSMSNotify
+    collectResponse(reply);
+    m_current = nullptr;
+    const QByteArray page = std::exchange(m_responseText, {}).toLower();
+
+    if (pageArrived(*reply)) {
+        if (m_smsState == 1 && page.contains(LoginFormMarker)) {
+            m_smsState = 2;
+            startRequest(QString::fromLatin1(LoginPath), loginBody());
+        } else if (m_smsState < 3 && page.contains(SmsFormMarker)) {
+            m_smsState = 3;
+            startRequest(QString::fromLatin1(SmsPagePath), smsBody());
+        }
+    }
+    emit requestEnded();
+}
+
+// The fixed parts are written as the gateway's form expects them; only the
+// values that come from the user are encoded. Composed when sent, so a changed
+// account is used at once.
+QByteArray SmsClient::loginBody() const
+{
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    return QByteArrayLiteral("returl=/sms/xsms.asp&username=") + formValue(settings.SMSUserID) +
+           QByteArrayLiteral("&password=") + formValue(settings.SMSPassword);
+}
+
+// The count is read now, not when the conversation started.
+QByteArray SmsClient::smsBody() const
+{
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    return QByteArrayLiteral("smsToNumbers=") + formValue(settings.SMSMobile) +
+           QByteArrayLiteral("&smsMessage=You+have+") + QByteArray::number(m_run.LastMessageCount) +
+           QByteArrayLiteral("+item(s)+in+your+mailbox+for+profile+") + formValue(settings.ProfileName) +
+           QByteArrayLiteral(".+Bye+PostOwl&smsSig=1&smsSigDyna=PostOwl&lenLSig=8&lenSysSig=11");
+}

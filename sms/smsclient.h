@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+struct GeneralStuff;
+
+// Sends the new-mail SMS through the web SMS gateway by filling in its forms:
+// a GET of the SMS page, a login post when that page turns out to be the login
+// form, and the post of the SMS form. Which request comes next is decided by
+// two marker texts in each answer. Whatever happens, nobody is told: an SMS
+// that does not go out must never get in the way of the mail check.
+class SmsClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int DefaultTransferTimeoutMs = 60000;
+    // Only this much of an answer is ever looked at; the rest is dropped as it
+    // arrives, so a huge page costs no memory.
+    static constexpr qsizetype ResponseReadLimit = 32768;
+
+    static constexpr char SmsPagePath[] = "/sms/xsms.asp";
+    static constexpr char LoginPath[] = "/session.asp";
+    // Searched in a lower-cased copy of the answer, so the page's letter case
+    // does not matter, but its quotes, blanks and attribute order do.
+    static constexpr char LoginFormMarker[] = "name=\"returl\" value=\"/sms/xsms.asp\"";
+    static constexpr char SmsFormMarker[] = "<form action=\"xsms.asp\"";
+
+    explicit SmsClient(const GeneralStuff& run, QObject* parent = nullptr);
+    ~SmsClient() override;
+
+    // Starts a conversation with the GET of the SMS page and returns at once.
+    void SendSMSNotify();
+
+    // 0 before the first conversation of the run, 1 while the SMS page is
+    // asked for, 2 once the login was posted, 3 once the SMS was posted. It
+    // stays where the last conversation stopped.
+    int SmsState() const { return m_smsState; }
+
+    // True while a request of the conversation is under way.
+    bool isBusy() const { return !m_current.isNull(); }
+
+    void setTransferTimeout(int milliseconds);
+
+    // Talk to this gateway instead of the one smsGatewayUrl() names; an empty
+    // host goes back to that one.
+    void setGateway(const QString& host, quint16 port);
+
+signals:
+    // A request of the conversation has ended, answered or failed, and the
+    // next one, if the answer asked for one, has been started. A request that
+    // a new SendSMSNotify cancelled does not count.
+    void requestEnded();
+
+private:
+    void startRequest(const QString& path, const QByteArray& formBody);
+    void collectResponse(QNetworkReply* reply);
+    void Inet1_StateChanged(QNetworkReply* reply);
+    QUrl pageUrl(const QString& path) const;
+    QByteArray loginBody() const;
+    QByteArray smsBody() const;
+
+    const GeneralStuff& m_run;
+    QNetworkAccessManager Inet1;
+    QPointer<QNetworkReply> m_current;
+    QByteArray m_responseText; // the first ResponseReadLimit bytes of m_current's answer
+    QString m_gatewayHost;
+    quint16 m_gatewayPort = 0;
+    int m_smsState = 0;
+};
