@@ -115,11 +115,22 @@ void SmsClient::collectResponse(QNetworkReply* reply)
     reply->skip(reply->bytesAvailable());
 }
 
-// A request has ended. Both markers may be in one page in state 1 (a gateway
-// that puts its login box beside the SMS form); then only the login is posted,
-// and the SMS follows from the login's answer, which is the SMS page once the
-// login succeeded. That keeps one request at a time and posts the SMS only
-// within a logged-in session.
+// Both markers may be in one page in state 1 (a gateway that puts its login
+// box beside the SMS form); then only the login is posted, and the SMS follows
+// from the login's answer, which is the SMS page once the login succeeded.
+// That keeps one request at a time and posts the SMS only within a logged-in
+// session.
+SmsClient::NextRequest SmsClient::nextRequest(int smsState, const QByteArray& responseText)
+{
+    const QByteArray page = responseText.left(ResponseReadLimit).toLower();
+    if (smsState == 1 && page.contains(LoginFormMarker))
+        return NextRequest::Login;
+    if (smsState < 3 && page.contains(SmsFormMarker))
+        return NextRequest::Sms;
+    return NextRequest::None;
+}
+
+// A request has ended: its answer decides the next one.
 void SmsClient::Inet1_StateChanged(QNetworkReply* reply)
 {
     reply->deleteLater();
@@ -127,16 +138,19 @@ void SmsClient::Inet1_StateChanged(QNetworkReply* reply)
         return; // cancelled by a newer SendSMSNotify
     collectResponse(reply);
     m_current = nullptr;
-    const QByteArray page = std::exchange(m_responseText, {}).toLower();
+    const QByteArray page = std::exchange(m_responseText, {});
 
-    if (pageArrived(*reply)) {
-        if (m_smsState == 1 && page.contains(LoginFormMarker)) {
-            m_smsState = 2;
-            startRequest(QString::fromLatin1(LoginPath), loginBody());
-        } else if (m_smsState < 3 && page.contains(SmsFormMarker)) {
-            m_smsState = 3;
-            startRequest(QString::fromLatin1(SmsPagePath), smsBody());
-        }
+    switch (pageArrived(*reply) ? nextRequest(m_smsState, page) : NextRequest::None) {
+    case NextRequest::Login:
+        m_smsState = 2;
+        startRequest(QString::fromLatin1(LoginPath), loginBody());
+        break;
+    case NextRequest::Sms:
+        m_smsState = 3;
+        startRequest(QString::fromLatin1(SmsPagePath), smsBody());
+        break;
+    case NextRequest::None:
+        break;
     }
     emit requestEnded();
 }

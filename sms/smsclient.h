@@ -32,6 +32,13 @@ public:
     static constexpr char LoginFormMarker[] = "name=\"returl\" value=\"/sms/xsms.asp\"";
     static constexpr char SmsFormMarker[] = "<form action=\"xsms.asp\"";
 
+    enum class NextRequest { None, Login, Sms };
+    // What an answer asks for next, given the state the conversation is in:
+    // the login while the SMS page was asked for and the login form came
+    // back, the SMS while it is not posted yet and the SMS form came back.
+    // Only the first ResponseReadLimit bytes of the answer count.
+    static NextRequest nextRequest(int smsState, const QByteArray& responseText);
+
     explicit SmsClient(const GeneralStuff& run, QObject* parent = nullptr);
     ~SmsClient() override;
 
