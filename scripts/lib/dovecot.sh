@@ -7,12 +7,25 @@
 #   dovecot_wait PORT [SECONDS]                  waits until the port takes connections
 #   dovecot_stop                                 stops the Dovecot started above
 #   free_port                                    prints a free TCP port on 127.0.0.1
-# Nothing of the system's own Dovecot configuration is used. Dovecot's mail
-# processes run as nobody (uid 65534), so DIR is handed to that user.
+# Nothing of the system's own Dovecot configuration is used. Started by root,
+# Dovecot's own and mail processes run as nobody (uid 65534), so DIR is handed
+# to that user (the directories above DIR must let it pass: mode 0711 will
+# do); started by anyone else, everything runs as that user.
 
 DOVECOT_PID=""
-DOVECOT_UID=65534
-DOVECOT_GID=65534
+if [ "$(id -u)" -eq 0 ]; then
+    DOVECOT_UID=65534
+    DOVECOT_GID=65534
+    DOVECOT_USER=$(getent passwd 65534 | cut -d: -f1)
+    DOVECOT_GROUP=$(getent group 65534 | cut -d: -f1)
+    DOVECOT_USER=${DOVECOT_USER:-nobody}
+    DOVECOT_GROUP=${DOVECOT_GROUP:-nogroup}
+else
+    DOVECOT_UID=$(id -u)
+    DOVECOT_GID=$(id -g)
+    DOVECOT_USER=$(id -un)
+    DOVECOT_GROUP=$(id -gn)
+fi
 
 free_port() {
     # Binding to port 0 lets the kernel pick a port nobody uses right now.
@@ -21,6 +34,11 @@ free_port() {
 
 dovecot_binary() {
     command -v dovecot 2>/dev/null || { [ -x /usr/sbin/dovecot ] && echo /usr/sbin/dovecot; }
+}
+
+dovecot_hand_over() {
+    # Only root runs Dovecot as someone else.
+    if [ "$(id -u)" -eq 0 ]; then chown -R "$DOVECOT_UID:$DOVECOT_GID" "$1"; fi
 }
 
 dovecot_prepare() {
@@ -40,9 +58,9 @@ disable_plaintext_auth = no
 auth_mechanisms = plain
 # Failed logins from 127.0.0.1 would otherwise slow every later login down.
 auth_failure_delay = 0
-default_internal_user = nobody
-default_internal_group = nogroup
-default_login_user = nobody
+default_internal_user = $DOVECOT_USER
+default_internal_group = $DOVECOT_GROUP
+default_login_user = $DOVECOT_USER
 mail_location = maildir:$dir/mail/%u
 passdb {
   driver = passwd-file
@@ -66,8 +84,7 @@ service anvil {
   }
 }
 CONF
-    chown -R "$DOVECOT_UID:$DOVECOT_GID" "$dir"
-    chmod 0755 "$dir"
+    dovecot_hand_over "$dir"
 }
 
 dovecot_deliver() {
@@ -78,14 +95,16 @@ dovecot_deliver() {
     printf 'From: Demo Sender <sender@example.org>\r\nTo: %s@example.org\r\nSubject: %s\r\nDate: %s\r\n\r\n%s\r\n' \
         "$user" "$subject" "$(LC_ALL=C date -R)" "This message waits in a demo mailbox." \
         >"$dir/mail/$user/tmp/$name"
-    chown "$DOVECOT_UID:$DOVECOT_GID" "$dir/mail/$user/tmp/$name"
+    dovecot_hand_over "$dir/mail/$user/tmp/$name"
     mv "$dir/mail/$user/tmp/$name" "$dir/mail/$user/new/$name"
 }
 
 dovecot_start() {
     local dir=$1 binary
     binary=$(dovecot_binary) || { echo "dovecot is not installed" >&2; return 1; }
-    "$binary" -F -c "$dir/dovecot.conf" >>"$dir/dovecot.out" 2>&1 &
+    # A session of its own, so dovecot_stop can end the master and everything
+    # it forked in one go (SIGTERM to the master alone takes seconds).
+    setsid "$binary" -F -c "$dir/dovecot.conf" >>"$dir/dovecot.out" 2>&1 </dev/null &
     DOVECOT_PID=$!
 }
 
@@ -107,10 +126,10 @@ dovecot_wait() {
 dovecot_stop() {
     [ -n "$DOVECOT_PID" ] || return 0
     if kill -0 "$DOVECOT_PID" 2>/dev/null; then
-        kill "$DOVECOT_PID" 2>/dev/null || true
+        kill -TERM -- "-$DOVECOT_PID" 2>/dev/null || kill -TERM "$DOVECOT_PID" 2>/dev/null || true
         local tries=30
         while ((tries-- > 0)) && kill -0 "$DOVECOT_PID" 2>/dev/null; do sleep 0.1; done
-        kill -9 "$DOVECOT_PID" 2>/dev/null || true
+        kill -KILL -- "-$DOVECOT_PID" 2>/dev/null || kill -KILL "$DOVECOT_PID" 2>/dev/null || true
     fi
     wait "$DOVECOT_PID" 2>/dev/null || true
     DOVECOT_PID=""
