@@ -229,7 +229,6 @@ void Account::Command2_Click()
     // state follows what was last saved.
     m_host.SetTopMost(m_run.ProfileSettings.AlwaysOnTop);
     m_host.setCheckTimerEnabled(true);
-    m_closed = true;
     QDialog::reject();
 }
 
@@ -253,17 +252,6 @@ void Account::Command4_Click()
     if (m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), question,
                           QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
         m_host.SendSMSNotify();
-}
-
-void Account::showEvent(QShowEvent* event)
-{
-    // A kept instance shown again starts from the record as it is now.
-    if (m_closed) {
-        m_closed = false;
-        Form_Load();
-        centreOnScreen();
-    }
-    QDialog::showEvent(event);
 }
 
 void Account::centreOnScreen()

@@ -19,8 +19,7 @@ struct GeneralStuff;
 // enabled state of Apply.
 //
 // The dialog fills itself when it is constructed, so the caller makes a fresh
-// one for each opening and shows it modally. A kept instance fills itself again
-// when it is shown after having been closed.
+// one for each opening and shows it modally.
 class Account : public QDialog
 {
     Q_OBJECT
@@ -50,9 +49,6 @@ public:
     // Escape and the close box end the dialog exactly like Close.
     void reject() override;
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     void enableApply();
     void centreOnScreen();
@@ -62,5 +58,4 @@ private:
     SettingsStore& m_store;
     Desktop& m_desktop;
     AccountHost& m_host;
-    bool m_closed = false;
 };

@@ -119,7 +119,6 @@ private slots:
     void enterPressesApplyOnlyWhileEnabled();
     void closingRestoresTimerAndTopMost_data();
     void closingRestoresTimerAndTopMost();
-    void reopenedInstanceShowsCurrentRecord();
     void testButton_data();
     void testButton();
     void failedStoreWriteIsReported();
@@ -589,23 +588,6 @@ void TestAccount::closingRestoresTimerAndTopMost()
     QVERIFY(h.desktop.messages.isEmpty()); // no question about unsaved edits
     QCOMPARE(h.run.ProfileSettings.AlwaysOnTop, quint8(applyFirst ? 0 : 1));
     QCOMPARE(h.settings->allKeys().isEmpty(), !applyFirst);
-}
-
-void TestAccount::reopenedInstanceShowsCurrentRecord()
-{
-    Harness h;
-    h.open();
-    h.text("Text1")->setText(QStringLiteral("dropped edit"));
-    h.button("Command2")->click();
-
-    h.run.ProfileSettings.ServerName = QStringLiteral("pop.example");
-    h.host.calls.clear();
-    h.dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(h.dialog.get()));
-
-    QCOMPARE(h.text("Text1")->text(), QStringLiteral("pop.example"));
-    QCOMPARE(h.host.calls, QStringList({QStringLiteral("SetTopMost(0)"), QStringLiteral("timer off")}));
-    QVERIFY(!h.applyEnabled());
 }
 
 void TestAccount::testButton_data()
