@@ -1,0 +1,356 @@
+#!/usr/bin/env python3
+"""PostOwl's benchmark against a Dovecot on 127.0.0.1, side by side with its
+floors and a peer. scripts/bench starts the Dovecot, builds the tools and calls
+this; it prints a Markdown table of medians and their ratios to the floor.
+
+    bench.py --tools DIR --postowl FILE --profile-writer FILE --port PORT
+             [--user alice] [--password s3cret] [--runs 30] [--idle 60]
+
+How the moments are seen without changing the program: postowl talks to
+Dovecot through a small relay here. The program closes its connection right
+after it has read the STAT reply, in the same step in which it puts the count
+on the status line, so the relay's "client closed after STAT" is the moment
+the first status text appears. The Qt floor prints a line when its label
+first paints.
+"""
+import argparse
+import getpass
+import os
+import queue
+import select
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+START_TIMEOUT = 15.0
+SETTLE = 0.3  # lets the check's status, title and icon settle before memory is read
+EXPECTED_COUNT = 3
+FIRST_TICK_MS = 100  # postowl's first check starts 100 ms after start-up, on purpose
+
+
+def fail(message):
+    sys.stderr.write("bench: %s\n" % message)
+    sys.exit(1)
+
+
+class Relay:
+    """Forwards each connection to Dovecot and reports, per connection, when
+    it came in and when the client closed it after the STAT reply."""
+
+    def __init__(self, upstream_port):
+        self.upstream_port = upstream_port
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        self.checks = queue.Queue()
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            accepted = time.perf_counter()
+            threading.Thread(target=self._serve, args=(client, accepted), daemon=True).start()
+
+    def _serve(self, client, accepted):
+        upstream = socket.create_connection(("127.0.0.1", self.upstream_port))
+        for s in (client, upstream):
+            s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        sent = b""
+        stat_sent = stat_replied = False
+        closed = None
+        try:
+            while closed is None:
+                readable, _, _ = select.select([client, upstream], [], [])
+                for s in readable:
+                    try:
+                        data = s.recv(4096)
+                    except ConnectionResetError:
+                        data = b""
+                    if s is client:
+                        if not data:
+                            closed = time.perf_counter()
+                            break
+                        sent += data
+                        stat_sent = stat_sent or b"STAT\r\n" in sent
+                        upstream.sendall(data)
+                    else:
+                        if not data:
+                            closed = time.perf_counter()
+                            break
+                        stat_replied = stat_replied or stat_sent
+                        client.sendall(data)
+        finally:
+            client.close()
+            upstream.close()
+        self.checks.put((accepted, closed, stat_replied))
+
+    def next_check(self, timeout=START_TIMEOUT):
+        """(accepted, closed) of the next completed check, or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            try:
+                accepted, closed, replied = self.checks.get(timeout=left)
+            except queue.Empty:
+                return None
+            if replied:
+                return accepted, closed
+
+    def drain(self):
+        while not self.checks.empty():
+            self.checks.get_nowait()
+
+
+def resident_kb(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def cpu_ms(pid):
+    """utime + stime from /proc/PID/stat, and the run time of all its threads
+    from schedstat (nanoseconds, so finer than the clock ticks of stat)."""
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    ticks = int(fields[11]) + int(fields[12])
+    run_ns = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as schedstat:
+                run_ns += int(schedstat.read().split()[0])
+        except OSError:
+            pass
+    return ticks * 1000.0 / os.sysconf("SC_CLK_TCK"), run_ns / 1e6
+
+
+def stop(process):
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def latencies(command):
+    """Runs an in-process benchmark tool; its first check (connection set-up
+    of a fresh program) is dropped, the rest are checks of a running one."""
+    out = subprocess.run(command, check=True, capture_output=True, text=True).stdout.split("\n")
+    rows = [line.split() for line in out if line.strip()]
+    for micros, count in rows:
+        if int(count) != EXPECTED_COUNT:
+            fail("%s counted %s, not %d" % (command[0], count, EXPECTED_COUNT))
+    return [int(micros) / 1000.0 for micros, _ in rows[1:]]
+
+
+def whole_process_ms(command, env=None, expect=None, ok_codes=(0,)):
+    started = time.perf_counter()
+    result = subprocess.run(command, capture_output=True, text=True, env=env)
+    elapsed = (time.perf_counter() - started) * 1000.0
+    if result.returncode not in ok_codes:
+        fail("%s exited %d: %s" % (command[0], result.returncode, result.stderr + result.stdout))
+    if expect and expect not in result.stdout + result.stderr:
+        fail("%s did not say %r: %s" % (command[0], expect, result.stdout + result.stderr))
+    return elapsed
+
+
+class PostOwl:
+    """The real program on a throw-away profile, talking to Dovecot through the relay."""
+
+    def __init__(self, args, relay, interval):
+        self.args = args
+        self.relay = relay
+        self.home = tempfile.TemporaryDirectory(prefix="postowl-bench-")
+        config = os.path.join(self.home.name, "config")
+        subprocess.run(
+            [sys.executable, args.profile_writer, os.path.join(config, "POSTOWL", "POSTOWL.conf"), "DEFAULT",
+             "ServerName=127.0.0.1", "UserName=" + args.user, "Password=" + args.password,
+             "Interval=%d" % interval, "StartReader=0", "AskBefore=0", "PlaySound=0", "AlwaysOnTop=0",
+             "NotifyOnce=1", "SysTray=0", "NameInBar=Bench"], check=True)
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=config,
+                        XDG_RUNTIME_DIR=self.home.name, POSTOWL_POP3_PORT=str(relay.port))
+        self.env.pop("POSTOWL_SMS_GATEWAY", None)
+
+    def start(self):
+        """Starts the program; returns it with the seconds to its first
+        connection and to the end of its first check."""
+        self.relay.drain()
+        started = time.perf_counter()
+        process = subprocess.Popen([self.args.postowl], env=self.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        check = self.relay.next_check()
+        if check is None:
+            stop(process)
+            fail("postowl made no complete check within %.0f s: %s"
+                 % (START_TIMEOUT, process.stderr.read().decode(errors="replace")))
+        accepted, closed = check
+        return process, accepted - started, closed - started
+
+    def close(self):
+        self.home.cleanup()
+
+
+def start_label(args):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    started = time.perf_counter()
+    process = subprocess.Popen([os.path.join(args.tools, "qt-label-floor")], env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    ready, _, _ = select.select([process.stdout], [], [], START_TIMEOUT)
+    line = process.stdout.readline() if ready else b""
+    if line.strip() != b"shown":
+        stop(process)
+        fail("the Qt label program never painted")
+    return process, time.perf_counter() - started
+
+
+def fetchmail_rc(directory, args):
+    rc = os.path.join(directory, "fetchmailrc")
+    with open(os.open(rc, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as out:
+        # Plain POP3 like PostOwl's: an empty sslproto keeps fetchmail from insisting on STARTTLS.
+        out.write('poll 127.0.0.1 auth password user "%s" password "%s" is "%s" here sslproto \'\'\n'
+                  % (args.user, args.password, getpass.getuser()))
+    return rc
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tools", required=True, help="folder of postowl-bench-check, pop3-floor, qt-label-floor")
+    parser.add_argument("--postowl", required=True)
+    parser.add_argument("--profile-writer", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--user", default="alice")
+    parser.add_argument("--password", default="s3cret")
+    parser.add_argument("--runs", type=int, default=30)
+    parser.add_argument("--idle", type=int, default=60)
+    args = parser.parse_args()
+    runs = args.runs
+    med = statistics.median
+    rows = []
+
+    def progress(text):
+        sys.stderr.write("bench: %s\n" % text)
+        sys.stderr.flush()
+
+    # 1. One check on a running program, and one check as a whole process.
+    progress("check latency, %d runs each" % runs)
+    common = [str(args.port), args.user, args.password, str(runs + 1)]
+    postowl_check = latencies([os.path.join(args.tools, "postowl-bench-check")] + common)
+    floor_check = latencies([os.path.join(args.tools, "pop3-floor")] + common)
+    rows.append(("One check, connect → count known", "PostOwl `Pop3Conversation`", med(postowl_check), "ms",
+                 "blocking POSIX client", med(floor_check)))
+
+    with tempfile.TemporaryDirectory(prefix="postowl-bench-fetchmail-") as home:
+        rc = fetchmail_rc(home, args)
+        env = dict(os.environ, HOME=home, FETCHMAILHOME=home, LC_ALL="C")
+        fetchmail = ["fetchmail", "-c", "-f", rc, "--nosyslog", "-p", "POP3", "-P", str(args.port)]
+        # fetchmail -c exits 0 when there is mail and 1 when there is none.
+        peer = [whole_process_ms(fetchmail, env=env, expect="%d messages" % EXPECTED_COUNT)
+                for _ in range(runs)]
+    floor_process = [whole_process_ms([os.path.join(args.tools, "pop3-floor")] + common[:3] + ["1"])
+                     for _ in range(runs)]
+    rows.append(("One check as a whole process, start → exit", "`fetchmail -c`", med(peer), "ms",
+                 "blocking POSIX client", med(floor_process)))
+
+    # 2. Cold start to the first status text, and memory after the first check.
+    progress("cold starts, %d runs each" % runs)
+    relay = Relay(args.port)
+    owl = PostOwl(args, relay, interval=5)
+    to_connect, to_status, owl_rss = [], [], []
+    label_shown, label_rss = [], []
+    try:
+        for _ in range(runs):
+            process, connected, status = owl.start()
+            time.sleep(SETTLE)
+            owl_rss.append(resident_kb(process.pid) / 1024.0)
+            stop(process)
+            to_connect.append(connected * 1000)
+            to_status.append(status * 1000)
+
+            label, shown = start_label(args)
+            time.sleep(SETTLE)
+            label_rss.append(resident_kb(label.pid) / 1024.0)
+            stop(label)
+            label_shown.append(shown * 1000)
+        # Start-up proper: the first check's connection comes 100 ms after the window is up.
+        window_up = [connected - FIRST_TICK_MS for connected in to_connect]
+        rows.append(("Cold start → window up (first connection − 100 ms first tick)", "`postowl`", med(window_up),
+                     "ms", "Qt label program, start → painted", med(label_shown)))
+        rows.append(("Cold start → first check's status text (\"3 message(s)\")", "`postowl`", med(to_status),
+                     "ms", "Qt label program, start → painted", med(label_shown)))
+        rows.append(("Resident memory after the first check", "`postowl`", med(owl_rss), "MB",
+                     "Qt label program", med(label_rss)))
+
+        # 3. CPU over a minute of idling between checks, both programs side by side.
+        progress("CPU time over %d s idle" % args.idle)
+        process, _, _ = owl.start()
+        label, _ = start_label(args)
+        time.sleep(1.0)
+        owl_before, label_before = cpu_ms(process.pid), cpu_ms(label.pid)
+        time.sleep(args.idle)
+        owl_after, label_after = cpu_ms(process.pid), cpu_ms(label.pid)
+        extra = relay.next_check(timeout=0.1)
+        stop(process)
+        stop(label)
+        if extra is not None:
+            fail("postowl checked again during the idle minute")
+    finally:
+        owl.close()
+    owl_idle = [after - before for before, after in zip(owl_before, owl_after)]
+    label_idle = [after - before for before, after in zip(label_before, label_after)]
+
+    # The table.
+    load = os.getloadavg()
+    print("Medians of %d runs (one idle run of %d s); Dovecot %s on 127.0.0.1, %d messages; "
+          "%d CPUs, load average %.2f while measuring." % (
+              runs, args.idle, dovecot_version(), EXPECTED_COUNT, os.cpu_count() or 0, load[0]))
+    print()
+    print("| Measure | Measured | Median | Floor | Median | Ratio |")
+    print("|---|---|---:|---|---:|---:|")
+    for measure, subject, value, unit, floor, floor_value in rows:
+        print("| %s | %s | %s | %s | %s | %s |" % (
+            measure, subject, fmt(value, unit), floor, fmt(floor_value, unit), ratio(value, floor_value)))
+    print("| CPU time over %d s idle (interval 5 min, stat / schedstat) | `postowl` | %s / %s | "
+          "Qt label program | %s / %s | %s |" % (
+              args.idle, fmt(owl_idle[0], "ms"), fmt(owl_idle[1], "ms"), fmt(label_idle[0], "ms"),
+              fmt(label_idle[1], "ms"), ratio(owl_idle[1], label_idle[1])))
+    print()
+    print("The first check's status text comes after start-up, the 100 ms the first check waits on purpose "
+          "and one check; `postowl` made its first connection after %s." % fmt(med(to_connect), "ms"))
+
+
+def fmt(value, unit):
+    if unit == "MB":
+        return "%.1f MB" % value
+    return ("%.2f ms" if value < 10 else "%.1f ms" if value < 100 else "%.0f ms") % value
+
+
+def ratio(value, floor):
+    return "%.2f×" % (value / floor) if floor > 0 else "—"
+
+
+def dovecot_version():
+    try:
+        binary = shutil.which("dovecot") or "/usr/sbin/dovecot"
+        return subprocess.run([binary, "--version"], capture_output=True, text=True).stdout.split()[0]
+    except (OSError, IndexError):
+        return "?"
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,36 @@
+// The floor for any Qt Widgets program: one window showing one label. Prints
+// "shown" once the label has painted for the first time, then idles until it
+// is ended.
+
+#include <QApplication>
+#include <QLabel>
+
+#include <cstdio>
+
+class PaintedLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QLabel::paintEvent(event);
+        if (!m_told) {
+            m_told = true;
+            std::puts("shown");
+            std::fflush(stdout);
+        }
+    }
+
+private:
+    bool m_told = false;
+};
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    PaintedLabel label(QStringLiteral("PostOwl 1.5"));
+    label.show();
+    return application.exec();
+}
