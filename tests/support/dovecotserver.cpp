@@ -27,8 +27,8 @@ QString dovecotProgram()
 {
     QString program = QStandardPaths::findExecutable(QStringLiteral("dovecot"));
     if (program.isEmpty())
-        program = QStandardPaths::findExecutable(QStringLiteral("dovecot"),
-                                                 {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
+        program = QStandardPaths::findExecutable(
+            QStringLiteral("dovecot"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
     return program;
 }
 
@@ -99,7 +99,8 @@ DovecotServer::~DovecotServer()
 QString DovecotServer::unavailableReason()
 {
     if (dovecotProgram().isEmpty())
-        return QStringLiteral("dovecot is not installed: apt-get install dovecot-pop3d (scripts/test installs it)");
+        return QStringLiteral(
+            "dovecot is not installed: apt-get install dovecot-pop3d (scripts/test installs it)");
     if (dovecotIdentity().user.isEmpty())
         return QStringLiteral("the user running the tests has no name Dovecot could run as");
     return QString();
@@ -150,7 +151,8 @@ bool DovecotServer::start()
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 #endif
     });
-    m_process->start(program, {QStringLiteral("-F"), QStringLiteral("-c"), m_dir.filePath(QStringLiteral("dovecot.conf"))});
+    m_process->start(program, {QStringLiteral("-F"), QStringLiteral("-c"),
+                               m_dir.filePath(QStringLiteral("dovecot.conf"))});
     if (!m_process->waitForStarted(StartTimeoutMs)) {
         fail(QStringLiteral("cannot start ") + program + QStringLiteral(": ") + m_process->errorString());
         return false;
@@ -170,7 +172,9 @@ bool DovecotServer::start()
             return false;
         }
     }
-    fail(QStringLiteral("dovecot did not answer on 127.0.0.1:%1 within %2 ms").arg(m_port).arg(StartTimeoutMs));
+    fail(QStringLiteral("dovecot did not answer on 127.0.0.1:%1 within %2 ms")
+             .arg(m_port)
+             .arg(StartTimeoutMs));
     stop();
     return false;
 }
@@ -212,11 +216,10 @@ bool DovecotServer::writeConfiguration()
     if (!root.mkpath(QStringLiteral("run")) || !root.mkpath(QStringLiteral("state")))
         return false;
 
+    // One arg() call: text inserted by it is never searched for placeholders again.
     const QByteArray passwd = QStringLiteral("%1:{PLAIN}%2:%3:%4::%5::\n")
-                                  .arg(m_userName, m_password)
-                                  .arg(identity.uid)
-                                  .arg(identity.gid)
-                                  .arg(mailDirectory())
+                                  .arg(m_userName, m_password, QString::number(identity.uid),
+                                       QString::number(identity.gid), mailDirectory())
                                   .toUtf8();
     if (!writeFile(root.filePath(QStringLiteral("passwd")), passwd, QFile::ReadOwner | QFile::WriteOwner))
         return false;
@@ -258,8 +261,7 @@ service anvil {
   }
 }
 )")
-                                        .arg(dir, identity.user, identity.group)
-                                        .arg(m_port);
+                                      .arg(dir, identity.user, identity.group, QString::number(m_port));
     if (!writeFile(root.filePath(QStringLiteral("dovecot.conf")), configuration.toUtf8(),
                    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther))
         return false;
@@ -304,8 +306,9 @@ bool DovecotServer::deliverMessage(const QString& subject)
                                    .toUtf8();
     // Written into tmp/ and moved into new/, so Dovecot never sees half a message.
     const QString staged = mailDirectory() + QStringLiteral("/tmp/") + name;
-    if (!writeFile(staged, message, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)
-        || !handOver(staged))
+    if (!writeFile(staged, message,
+                   QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther) ||
+        !handOver(staged))
         return false;
     return QFile::rename(staged, mailDirectory() + QStringLiteral("/new/") + name);
 }
