@@ -3,19 +3,9 @@
 
 #include "smsclient.h"
 
+#include "fuzzcheck.h"
+
 #include <QByteArray>
-
-#include <cstdlib>
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
 {

@@ -4,19 +4,9 @@
 #include "generalstuff.h"
 #include "pop3session.h"
 
+#include "fuzzcheck.h"
+
 #include <QByteArray>
-
-#include <cstdlib>
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
 {

@@ -2,11 +2,7 @@
 // not what a scripted one was told to say.
 
 #include "dovecotserver.h"
-#include "fakeclock.h"
-#include "fakedesktop.h"
-#include "generalstuff.h"
-#include "mailcheck.h"
-#include "recordingview.h"
+#include "mailcheckrig.h"
 #include "statuscolors.h"
 
 #include <QDialog>
@@ -23,27 +19,19 @@ constexpr int CheckTimeoutMs = 5000;
 const QString NameInBar = QStringLiteral("Dovecot box");
 
 // One run of the program around the real scheduler, watching the server's mailbox.
-struct Run
+struct Run : MailCheckRig
 {
-    explicit Run(const DovecotServer& server) : check(run, clock, desktop, view)
+    explicit Run(const DovecotServer& server) : MailCheckRig(server.port())
     {
         ProfileSettings& settings = run.ProfileSettings;
         settings.ProfileName = QStringLiteral("Integration");
-        settings.ServerName = QStringLiteral("127.0.0.1");
         settings.UserName = server.userName();
         settings.Password = server.password();
         settings.Interval = 1;
         settings.PlaySound = 1;
         settings.NotifyOnce = 1;
         settings.NameInBar = NameInBar;
-        check.setPort(server.port());
     }
-
-    GeneralStuff run;
-    FakeClock clock;
-    FakeDesktop desktop;
-    RecordingView view;
-    MailCheck check;
 };
 
 // The first line the server sends to anyone who connects.
@@ -54,20 +42,6 @@ QByteArray greetingOf(quint16 port)
     if (!socket.waitForConnected(2000) || !socket.waitForReadyRead(2000))
         return QByteArray();
     return socket.readLine();
-}
-
-// Answers the password prompt by typing into it and pressing its OK button.
-FakeDesktop::DialogAction typePassword(const QString& password)
-{
-    return [password](QDialog& dialog) {
-        auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("Text1"));
-        auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("Command1"));
-        if (!field || !ok)
-            return int(QDialog::Rejected);
-        field->setText(password);
-        ok->click();
-        return dialog.result();
-    };
 }
 
 } // namespace
