@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <utility>
 #include <limits>
 
 namespace {
@@ -67,6 +68,7 @@ QString SettingsStore::get(const QString& section, const QString& key, const QSt
 void SettingsStore::write(const QString& section, const QString& key, const QString& value)
 {
     m_settings.setValue(keyPath(section, key), value);
+    m_written.insert(keyPath(section, key), value);
 }
 
 bool SettingsStore::flush()
@@ -84,7 +86,19 @@ bool SettingsStore::flush()
     // Tighten a file made elsewhere too, without making a read-only one writable.
     if (QFileInfo::exists(fileName))
         QFile::setPermissions(fileName, QFile::permissions(fileName) & OwnerBits);
-    return m_settings.status() == QSettings::NoError;
+    const QHash<QString, QString> written = std::exchange(m_written, {});
+    if (m_settings.status() == QSettings::NoError)
+        return true;
+    if (m_settings.status() != QSettings::FormatError)
+        return false;
+    // Qt keeps the format error of a damaged file it once read as its status
+    // for good, even after rewriting the file whole: ask the file itself.
+    const QSettings reread(fileName, m_settings.format());
+    for (auto it = written.cbegin(); it != written.cend(); ++it) {
+        if (reread.value(it.key()).toString() != it.value())
+            return false;
+    }
+    return true;
 }
 
 bool SettingsStore::save(const QString& section, const QString& key, const QString& value)

@@ -2,6 +2,7 @@
 
 #include "profilesettings.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -54,6 +55,8 @@ private:
     bool flush();
 
     QSettings& m_settings;
+    // What this store wrote since the last flush, to check it arrived.
+    QHash<QString, QString> m_written;
 };
 
 // "postowl Home Office" watches the profile "Home Office"; no argument means DEFAULT.

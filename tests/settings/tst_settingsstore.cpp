@@ -244,7 +244,7 @@ void TestSettingsStore::garbageFileGivesDefaults()
     const ProfileSettings record = loaded(*file.store);
     QCOMPARE(record.Interval, qint16(5));
     QVERIFY(file.store->readWindowPosition("DEFAULT").x >= -1);
-    file.store->save("DEFAULT", "ServerName", "after");
+    QVERIFY(file.store->save("DEFAULT", "ServerName", "after"));
     QCOMPARE(file.store->readServerName("DEFAULT"), QString("after"));
 }
 
