@@ -172,6 +172,7 @@ void TestSmsClient::markers_data()
     QTest::newRow("login marker crossing the read limit")
         << markerAt(limit - LoginMarker.size() + 1) << sms << 1;
     QTest::newRow("login marker far past the read limit") << markerAt(3 * limit) << sms << 1;
+    QTest::newRow("10 MB page, marker at its end") << markerAt(10 * 1024 * 1024) << sms << 1;
     QTest::newRow("sms form in capitals")
         << login << QByteArray(R"(<FORM ACTION="XSMS.ASP" METHOD="POST">)") << 3;
     QTest::newRow("sms form with single quotes") << login << QByteArray(R"(<form action='xsms.asp'>)") << 2;
