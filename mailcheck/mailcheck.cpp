@@ -15,8 +15,14 @@ MailCheck::MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailChec
 {
     Timer1.setInterval(5000);
     connect(&Timer1, &QTimer::timeout, this, &MailCheck::Timer1_Timer);
-    connect(&conversation, &Pop3Conversation::counted, this, &MailCheck::conversationCounted);
-    connect(&conversation, &Pop3Conversation::failed, this, &MailCheck::conversationFailed);
+    // Queued: the end of a check can open modal windows (the reader question,
+    // the error box), and a socket does not deliver its data again while one of
+    // its own signals is still being handled. From inside readyRead, a check
+    // started while the question is open would never hear its server.
+    connect(&conversation, &Pop3Conversation::counted, this, &MailCheck::conversationCounted,
+            Qt::QueuedConnection);
+    connect(&conversation, &Pop3Conversation::failed, this, &MailCheck::conversationFailed,
+            Qt::QueuedConnection);
 }
 
 void MailCheck::start()
@@ -68,6 +74,7 @@ void MailCheck::conversationCounted(int count)
 {
     endConversation();
     m_notification.handleCount(count);
+    emit checkEnded();
 }
 
 void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QString& description)
@@ -84,7 +91,7 @@ void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QStr
         m_run.ProfileSettings.Password.clear();
         break;
     case Pop3Conversation::Failure::SocketError:
-        m_desktop.message(m_view.window(), QMessageBox::Warning, ProgramInfo::title(),
+        m_desktop.message(m_view.dialogParent(), QMessageBox::Warning, ProgramInfo::title(),
                           QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n")
                               + description);
         m_view.setStatusColor(StatusColors::failure());
@@ -92,6 +99,7 @@ void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QStr
         break;
     }
     endConversation();
+    emit checkEnded();
 }
 
 void MailCheck::endConversation()

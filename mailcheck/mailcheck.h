@@ -37,6 +37,10 @@ public:
     QTimer Timer1;
     Pop3Conversation conversation;
 
+signals:
+    // A check has ended, counted or failed, and its result is shown.
+    void checkEnded();
+
 private:
     void conversationCounted(int count);
     void conversationFailed(Pop3Conversation::Failure failure, const QString& description);

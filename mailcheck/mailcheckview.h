@@ -22,5 +22,5 @@ public:
     virtual void mnuReader_Click() = 0;
     virtual void SendSMSNotify() = 0;
     // Parent for the check's message boxes.
-    virtual QWidget* window() = 0;
+    virtual QWidget* dialogParent() = 0;
 };

@@ -55,7 +55,7 @@ void NewMailNotification::notify()
         return;
     }
     m_run.ReaderQuestionOpen = true;
-    const auto answer = m_desktop.message(m_view.window(), QMessageBox::Question, ProgramInfo::title(),
+    const auto answer = m_desktop.message(m_view.dialogParent(), QMessageBox::Question, ProgramInfo::title(),
                                           QStringLiteral("Do you want to start your mail reader ?"),
                                           QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer == QMessageBox::Yes)

@@ -26,6 +26,7 @@ private slots:
     void intervalZeroChecksAtEveryTick();
     void clockSetBackStopsChecksButRefreshStillChecks();
     void refreshDuringConversationStartsNone();
+    void checkCompletesWhileReaderQuestionOpen();
     void timerTimings();
     void statusLineWhileChecking();
     void promptAsksWhenNoPasswordAndSendsTypedText();
@@ -120,6 +121,34 @@ void TestScheduler::refreshDuringConversationStartsNone()
     QTest::qWait(50);
     QCOMPARE(server.connections, 1);
     QCOMPARE(run.view.statusHistory.count(QStringLiteral("Starting")), 1);
+}
+
+void TestScheduler::checkCompletesWhileReaderQuestionOpen()
+{
+    ScriptedPop3Server server;
+    server.replies.insert("STAT", ScriptedPop3Server::Response::reply("+OK 2 90\r\n"));
+    MailCheckRig run(server.port());
+    run.check.conversation.setStallTimeout(1000);
+    ProfileSettings& settings = run.run.ProfileSettings;
+    settings.Interval = 0;
+    settings.StartReader = 1;
+    settings.AskBefore = 1;
+    bool nestedCheckRan = false;
+    QString statusDuringQuestion;
+    run.desktop.answerNextWith([&](const FakeDesktop::Message&) {
+        // The user leaves the question open; the timer goes on checking.
+        server.replies.insert("STAT", ScriptedPop3Server::Response::reply("+OK 5 90\r\n"));
+        nestedCheckRan = run.tick();
+        statusDuringQuestion = run.view.statusText;
+        return QMessageBox::No;
+    });
+    QVERIFY(run.tick());
+    QTRY_VERIFY(run.desktop.messages.size() == 1 && !run.run.ReaderQuestionOpen);
+    QVERIFY(nestedCheckRan);
+    QCOMPARE(statusDuringQuestion, QStringLiteral("5 message(s)"));
+    QCOMPARE(server.connections, 2);
+    QCOMPARE(run.desktop.messages.size(), 1);
+    QCOMPARE(run.view.readerStarts, 0);
 }
 
 void TestScheduler::timerTimings()

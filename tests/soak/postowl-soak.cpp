@@ -248,9 +248,7 @@ private:
             ended = true;
             loop.quit();
         };
-        // Connected after MailCheck's own handlers, so those have run when this fires.
-        const auto countedConnection = QObject::connect(&m_check.conversation, &Pop3Conversation::counted, &loop, finish);
-        const auto failedConnection = QObject::connect(&m_check.conversation, &Pop3Conversation::failed, &loop, finish);
+        const auto endedConnection = QObject::connect(&m_check, &MailCheck::checkEnded, &loop, finish);
         QTimer deadline;
         deadline.setSingleShot(true);
         QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
@@ -262,8 +260,7 @@ private:
             m_check.Timer1_Timer();
         if (!ended)
             loop.exec();
-        QObject::disconnect(countedConnection);
-        QObject::disconnect(failedConnection);
+        QObject::disconnect(endedConnection);
         return ended && !m_check.isChecking();
     }
 

@@ -20,7 +20,7 @@ public:
     void UpdateTrayIcon() override { ++trayUpdates; }
     void mnuReader_Click() override { ++readerStarts; }
     void SendSMSNotify() override { ++smsSent; }
-    QWidget* window() override { return nullptr; }
+    QWidget* dialogParent() override { return nullptr; }
 
     QString statusText;
     QStringList statusHistory;
