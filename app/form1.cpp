@@ -10,6 +10,7 @@
 #include "statuscolors.h"
 #include "ui_form1.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLayout>
@@ -98,17 +99,16 @@ bool Form1::Form_Load(const QString& profileName)
 void Form1::restoreWindowPosition()
 {
     const SettingsStore::WindowPosition stored = m_store.readWindowPosition(m_run.ProfileSettings.ProfileName);
-    if (stored.x < 0 && stored.y < 0)
+    // Where a window would open anyway is the desktop's to decide once it is
+    // shown, so one stored edge alone cannot be combined with it: both or none.
+    if (stored.x < 0 || stored.y < 0)
         return;
-    QPoint place = pos();
-    if (stored.x >= 0)
-        place.setX(int(std::lround(stored.x / twipsPerPixel())));
-    if (stored.y >= 0)
-        place.setY(int(std::lround(stored.y / twipsPerPixel())));
+    const QPoint place(int(std::lround(stored.x / twipsPerPixel())), int(std::lround(stored.y / twipsPerPixel())));
     // A place on a screen that is no longer there would put the window out of reach.
     if (!QGuiApplication::screenAt(place))
         return;
     move(place);
+    m_placed = true;
 }
 
 double Form1::twipsPerPixel() const
@@ -122,11 +122,14 @@ void Form1::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    // A hidden window counts as not minimised: its position is saved too.
+    // A hidden window counts as not minimised: its position is saved too. A
+    // window that never had a place of its own (never shown, nothing restored)
+    // is saved as "not set", so the next start lets the desktop place it.
     if (!isMinimized()) {
         const double twips = twipsPerPixel();
-        if (!m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, int(std::lround(pos().x() * twips)),
-                                        int(std::lround(pos().y() * twips))))
+        const int x = m_placed ? int(std::lround(pos().x() * twips)) : -1;
+        const int y = m_placed ? int(std::lround(pos().y() * twips)) : -1;
+        if (!m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, x, y))
             qWarning("PostOwl: the window position could not be saved");
     }
     m_tray.hide();
@@ -134,6 +137,12 @@ void Form1::Form_Unload()
     m_unloading = true;
     close();
     emit unloaded();
+}
+
+void Form1::showEvent(QShowEvent* event)
+{
+    m_placed = true;
+    QMainWindow::showEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent* event)
@@ -170,7 +179,9 @@ void Form1::UpdateTrayIcon()
 
 void Form1::trayActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    if (m_trayBusy || m_run.ReaderQuestionOpen)
+    // Behind an open modal window (the password prompt, a dialog) the main
+    // window could not take input anyway: the click has no effect.
+    if (m_trayBusy || m_run.ReaderQuestionOpen || QApplication::activeModalWidget())
         return;
     m_trayBusy = true;
     switch (reason) {

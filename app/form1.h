@@ -49,7 +49,7 @@ public:
     void UpdateTrayIcon() override;
     void mnuReader_Click() override;
     void SendSMSNotify() override;
-    QWidget* window() override { return this; }
+    QWidget* dialogParent() override { return this; }
 
     // AccountHost (setTitle, SetTopMost and SendSMSNotify serve both)
     void setReaderMenuEnabled(bool enabled) override;
@@ -70,6 +70,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void restoreWindowPosition();
@@ -85,6 +86,7 @@ private:
     SmsClient m_sms;
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
+    bool m_placed = false; // shown, or put where the profile says
     bool m_unloading = false;
     bool m_unloaded = false;
 };

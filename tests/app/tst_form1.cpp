@@ -7,6 +7,7 @@
 #include "scriptedpop3server.h"
 #include "settingsstore.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -87,6 +88,7 @@ private slots:
     void trayClicks_data();
     void trayClicks();
     void trayClicksIgnoredWhileReaderQuestionOpen();
+    void trayClicksIgnoredWhileModalWindowOpen();
     void tooltipCutTo63Characters();
     void closeBoxHides_data();
     void closeBoxHides();
@@ -123,8 +125,9 @@ void TestForm1::profileWithoutServerEndsWithMessage()
     QCOMPARE(message.icon, QMessageBox::Warning);
     QCOMPARE(message.title, QString("PostOwl 1.5"));
     QCOMPARE(unloaded.count(), 1);
-    QVERIFY(program.stored("Home Office", "WIN-X") != "absent");
-    QVERIFY(program.stored("Home Office", "WIN-Y") != "absent");
+    // Never shown, never placed: written as "not set" for the desktop to place next time.
+    QCOMPARE(program.stored("Home Office", "WIN-X"), QString("-1"));
+    QCOMPARE(program.stored("Home Office", "WIN-Y"), QString("-1"));
     QVERIFY(!program.form().mailCheck().Timer1.isActive());
 }
 
@@ -218,6 +221,22 @@ void TestForm1::trayClicksIgnoredWhileReaderQuestionOpen()
     form.trayActivated(QSystemTrayIcon::Trigger);
     QVERIFY(!form.isVisible());
     program.run.ReaderQuestionOpen = false;
+    form.trayActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(form.isVisible());
+}
+
+void TestForm1::trayClicksIgnoredWhileModalWindowOpen()
+{
+    ProgramRun program;
+    program.writeProfile("DEFAULT", "SysTray=1");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QDialog prompt;
+    prompt.setModal(true);
+    prompt.show();
+    form.trayActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(!form.isVisible());
+    prompt.close();
     form.trayActivated(QSystemTrayIcon::Trigger);
     QVERIFY(form.isVisible());
 }
@@ -342,6 +361,7 @@ void TestForm1::storedPositionOffScreenIgnored_data()
     QTest::newRow("far beyond the screen") << "WIN-X=32000;WIN-Y=32000" << false;
     QTest::newRow("outside 16 bits") << "WIN-X=99999;WIN-Y=99999" << false;
     QTest::newRow("negative") << "WIN-X=-1500;WIN-Y=-1500" << false;
+    QTest::newRow("one edge only") << "WIN-X=1500;WIN-Y=-1" << false;
 }
 
 void TestForm1::storedPositionOffScreenIgnored()
