@@ -171,7 +171,7 @@ bool Account::SaveAccountSettings()
 
     // The setting holds 16 bits: a longer interval is refused like a missing one.
     if (trimBlanks(ui->Text1->text()).isEmpty() || trimBlanks(ui->Text2->text()).isEmpty() ||
-        !(interval > 0) || interval > std::numeric_limits<qint16>::max()) {
+        !(interval > 0) || std::nearbyint(interval) > std::numeric_limits<qint16>::max()) {
         m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidFieldsMessage);
         return false;
     }

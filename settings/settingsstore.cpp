@@ -198,6 +198,6 @@ bool SettingsStore::saveWindowPosition(const QString& section, int xTwips, int y
 
 QString profileNameFromArguments(const QStringList& arguments)
 {
-    const QString name = arguments.join(QLatin1Char(' ')).trimmed();
+    const QString name = trimBlanks(arguments.join(QLatin1Char(' ')));
     return name.isEmpty() ? QStringLiteral("DEFAULT") : name;
 }

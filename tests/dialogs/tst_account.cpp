@@ -366,6 +366,8 @@ void TestAccount::validation_data()
                                   << "" << QString() << 0;
     QTest::newRow("interval 32767") << server << user << "32767"
                                     << "" << QString() << 32767;
+    QTest::newRow("interval rounding down to 32767") << server << user << "32767.3"
+                                                     << "" << QString() << 32767;
     QTest::newRow("server with blanks around") << " pop.example " << user << "5"
                                                << "" << QString() << 5;
     QTest::newRow("mobile 0041") << server << user << "5"

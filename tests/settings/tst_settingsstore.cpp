@@ -257,6 +257,7 @@ void TestSettingsStore::profileName_data()
     QTest::newRow("blank only") << QStringList{"  "} << "DEFAULT";
     QTest::newRow("with blanks around") << QStringList{" Home "} << "Home";
     QTest::newRow("two words are one profile") << QStringList{"Home", "Office"} << "Home Office";
+    QTest::newRow("only blanks are trimmed") << QStringList{"\tHome "} << "\tHome";
 }
 
 void TestSettingsStore::profileName()
