@@ -84,6 +84,7 @@ private slots:
     void profileWithoutServerEndsWithMessage();
     void startUpChecksAndTitleFollows();
     void serverAppliedAtStartUpStartsChecks();
+    void accountDialogPausesChecksButRunningOneCompletes();
     void menuBar();
     void trayClicks_data();
     void trayClicks();
@@ -168,6 +169,37 @@ void TestForm1::serverAppliedAtStartUpStartsChecks()
     QTRY_COMPARE(statusText(form)->text(), QString("No messages"));
     QCOMPARE(program.server.receivedLines.value(1), QByteArray("PASS s3cret\r\n"));
     QCOMPARE(program.stored("New", "Password"), ScramblePassword("s3cret"));
+}
+
+void TestForm1::accountDialogPausesChecksButRunningOneCompletes()
+{
+    ProgramRun program;
+    // A slow server: the first check is still under way when the dialog opens.
+    program.server.greeting = ScriptedPop3Server::Response::split({"", "+OK slow\r\n"}, 300);
+    program.writeProfile("DEFAULT", "AlwaysOnTop=1");
+    Form1& form = program.form();
+    QVERIFY(form.Form_Load("DEFAULT"));
+    QTRY_VERIFY(form.mailCheck().isChecking());
+
+    bool paused = false;
+    bool topMostDropped = false;
+    bool completedWhileOpen = false;
+    bool timerResumedByCheck = false;
+    program.desktop.handleNextDialog([&](QDialog& dialog) {
+        paused = !form.mailCheck().Timer1.isActive();
+        topMostDropped = !form.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        completedWhileOpen = QTest::qWaitFor([&] { return statusText(form)->text() == "No messages"; }, 5000);
+        timerResumedByCheck = form.mailCheck().Timer1.isActive();
+        dialog.findChild<QPushButton*>("Command2")->click();
+        return dialog.result();
+    });
+    form.mnuAccount_Click();
+    QVERIFY(paused);
+    QVERIFY(topMostDropped);
+    QVERIFY(completedWhileOpen);
+    QVERIFY(timerResumedByCheck);
+    QVERIFY(form.mailCheck().Timer1.isActive());
+    QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }
 
 void TestForm1::menuBar()
