@@ -137,8 +137,7 @@ void tst_Dovecot::rejectedLoginClearsThePasswordAndAsksAgain()
     r.run.ProfileSettings.UserName = userName;
     r.run.ProfileSettings.Password = password;
 
-    r.check.Timer1_Timer();
-    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+    QVERIFY(r.tick());
     QCOMPARE(r.view.statusText, QStringLiteral("Cannot logon"));
     QCOMPARE(r.view.statusColor, StatusColors::failure());
     QCOMPARE(r.run.ProfileSettings.Password, QString());
@@ -207,8 +206,7 @@ void tst_Dovecot::lineBreakInCredentialsDeletesNothing()
     r.run.ProfileSettings.UserName = userName;
     r.run.ProfileSettings.Password = password;
 
-    r.check.Timer1_Timer();
-    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+    QVERIFY(r.tick());
     QCOMPARE(r.view.statusText, status);
     QVERIFY(r.run.LastCheckTime.isNull());
 
@@ -228,8 +226,7 @@ void tst_Dovecot::stoppedServerIsAProblem()
     server.stop();
     QVERIFY(!server.isRunning());
 
-    r.check.Timer1_Timer();
-    QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
+    QVERIFY(r.tick());
 
     QCOMPARE(r.desktop.messages.size(), 1);
     const FakeDesktop::Message& shown = r.desktop.messages.first();
