@@ -15,7 +15,6 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
-#include <QTimer>
 
 #include <cmath>
 
@@ -134,7 +133,6 @@ void Form1::Form_Unload()
     }
     m_tray.hide();
     m_mailCheck.Timer1.stop();
-    m_unloading = true;
     close();
     emit unloaded();
 }
@@ -147,7 +145,7 @@ void Form1::showEvent(QShowEvent* event)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (m_unloading) {
+    if (m_unloaded) {
         event->accept();
         return;
     }

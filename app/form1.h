@@ -56,9 +56,7 @@ public:
     void setCheckTimerEnabled(bool enabled) override;
 
     MailCheck& mailCheck() { return m_mailCheck; }
-    SmsClient& smsClient() { return m_sms; }
     QSystemTrayIcon& trayIcon() { return m_tray; }
-    bool isUnloaded() const { return m_unloaded; }
 
     std::unique_ptr<Ui::Form1> ui;
 
@@ -87,6 +85,5 @@ private:
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
     bool m_placed = false; // shown, or put where the profile says
-    bool m_unloading = false;
     bool m_unloaded = false;
 };
