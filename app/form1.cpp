@@ -132,7 +132,7 @@ void Form1::Form_Unload()
             qWarning("PostOwl: the window position could not be saved");
     }
     m_tray.hide();
-    m_mailCheck.Timer1.stop();
+    m_mailCheck.stop();
     close();
     emit unloaded();
 }
@@ -238,7 +238,7 @@ void Form1::mnuReader_Click()
 
 void Form1::mnuRefresh_Click()
 {
-    m_mailCheck.mnuRefresh_Click();
+    m_mailCheck.checkNow();
 }
 
 void Form1::mnuAbout_Click()
@@ -280,10 +280,12 @@ void Form1::setReaderMenuEnabled(bool enabled)
     ui->mnuReader->setEnabled(enabled);
 }
 
-void Form1::setCheckTimerEnabled(bool enabled)
+void Form1::pauseChecks()
 {
-    if (enabled)
-        m_mailCheck.Timer1.start();
-    else
-        m_mailCheck.Timer1.stop();
+    m_mailCheck.pause();
+}
+
+void Form1::resumeChecks()
+{
+    m_mailCheck.resume();
 }

@@ -53,12 +53,11 @@ public:
 
     // AccountHost (setTitle, SetTopMost and SendSMSNotify serve both)
     void setReaderMenuEnabled(bool enabled) override;
-    void setCheckTimerEnabled(bool enabled) override;
+    void pauseChecks() override;
+    void resumeChecks() override;
 
     MailCheck& mailCheck() { return m_mailCheck; }
     QSystemTrayIcon& trayIcon() { return m_tray; }
-
-    std::unique_ptr<Ui::Form1> ui;
 
     // The tray's tooltip holds at most 63 characters.
     static constexpr int MaxTooltipLength = 63;
@@ -77,6 +76,7 @@ private:
     double twipsPerPixel() const;
     void openAccountDialog();
 
+    std::unique_ptr<Ui::Form1> ui;
     GeneralStuff& m_run;
     SettingsStore& m_store;
     Desktop& m_desktop;

@@ -34,8 +34,6 @@ public:
     static QUrl webPage();
     static QUrl mailAddress();
 
-    std::unique_ptr<Ui::About> ui;
-
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -46,6 +44,7 @@ private:
     void setHighlighted(QLabel* link, bool highlighted);
     void centreOnScreen();
 
+    std::unique_ptr<Ui::About> ui;
     const GeneralStuff& m_run;
     Desktop& m_desktop;
 };

@@ -98,7 +98,7 @@ void Account::Form_Load()
     m_host.SetTopMost(0);
     // No new check starts while the dialog is open; one already under way ends
     // as usual and resumes the timer by itself.
-    m_host.setCheckTimerEnabled(false);
+    m_host.pauseChecks();
     setWindowTitle(QStringLiteral("Define Mail Account ") + record.ProfileName);
 
     ui->Text1->setText(record.ServerName);
@@ -113,7 +113,7 @@ void Account::Form_Load()
 
     // A password typed at the prompt during this run, while the store keeps
     // none, is not shown: the field shows only a password that was saved.
-    if (m_store.get(record.ProfileName, QStringLiteral("Password")).isEmpty())
+    if (!m_store.holdsPassword(record.ProfileName))
         ui->Text3->clear();
 
     ui->Check2->setChecked(record.NotifyOnce != 0);
@@ -228,7 +228,7 @@ void Account::Command2_Click()
     // Edits that were not applied are dropped without a question; the top-most
     // state follows what was last saved.
     m_host.SetTopMost(m_run.ProfileSettings.AlwaysOnTop);
-    m_host.setCheckTimerEnabled(true);
+    m_host.resumeChecks();
     QDialog::reject();
 }
 

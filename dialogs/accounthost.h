@@ -13,8 +13,9 @@ public:
 
     // 1 makes the main window top-most, any other value not.
     virtual void SetTopMost(quint8 flag) = 0;
-    // Pauses (false) or resumes (true) the main window's check timer Timer1.
-    virtual void setCheckTimerEnabled(bool enabled) = 0;
+    // While the dialog is open no new mail check starts; closing it resumes them.
+    virtual void pauseChecks() = 0;
+    virtual void resumeChecks() = 0;
     virtual void setTitle(const QString& title) = 0;
     // The Mailbox menu's "start the mail reader" item, mnuReader.
     virtual void setReaderMenuEnabled(bool enabled) = 0;

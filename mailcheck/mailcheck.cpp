@@ -27,8 +27,27 @@ MailCheck::MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailChec
 
 void MailCheck::start()
 {
+    m_started = true;
     Timer1.setInterval(100);
     Timer1.start();
+}
+
+void MailCheck::stop()
+{
+    m_started = false;
+    Timer1.stop();
+}
+
+void MailCheck::pause()
+{
+    Timer1.stop();
+}
+
+void MailCheck::resume()
+{
+    // A check under way resumes the timer itself when it ends.
+    if (m_started && !m_checking)
+        Timer1.start();
 }
 
 qint64 MailCheck::minutesBetween(const QDateTime& from, const QDateTime& to)
@@ -48,6 +67,8 @@ void MailCheck::Timer1_Timer()
         return;
 
     m_checking = true;
+    // A check run by hand starts the pacing too.
+    m_started = true;
     Timer1.stop();
     Timer1.setInterval(5000);
     m_view.setStatusColor(StatusColors::checking());
@@ -64,7 +85,7 @@ void MailCheck::Timer1_Timer()
     conversation.connectToServer();
 }
 
-void MailCheck::mnuRefresh_Click()
+void MailCheck::checkNow()
 {
     m_run.LastCheckTime = QDateTime();
     Timer1_Timer();
@@ -106,7 +127,8 @@ void MailCheck::endConversation()
 {
     conversation.close();
     m_checking = false;
-    Timer1.start();
+    if (m_started)
+        Timer1.start();
 }
 
 quint16 pop3PortFromEnvironment()

@@ -25,17 +25,29 @@ public:
 
     // First tick 100 ms from now, then every five seconds.
     void start();
+    // Ends the run's checking for good: no tick, no resume.
+    void stop();
+    // No new check starts until resume(); one already under way still ends
+    // and then ticks again by itself.
+    void pause();
+    // Ticks again once checking has begun (start(), or a check run now);
+    // before that it does nothing, so closing a dialog can never start checks
+    // the run did not ask for.
+    void resume();
+    // Refresh: forgets the last check and ticks at once.
+    void checkNow();
+    // One tick of Timer1: starts a check when one is due.
     void Timer1_Timer();
-    void mnuRefresh_Click();
 
     bool isChecking() const { return m_checking; }
+    int Pop3State() const { return conversation.Pop3State(); }
+    bool isTicking() const { return Timer1.isActive(); }
+    int tickInterval() const { return Timer1.interval(); }
     void setPort(quint16 port) { m_port = port; }
+    void setStallTimeout(int milliseconds) { conversation.setStallTimeout(milliseconds); }
 
     // Whole minute boundaries crossed from one moment to the other, on the wall clock.
     static qint64 minutesBetween(const QDateTime& from, const QDateTime& to);
-
-    QTimer Timer1;
-    Pop3Conversation conversation;
 
 signals:
     // A check has ended, counted or failed, and its result is shown.
@@ -46,6 +58,8 @@ private:
     void conversationFailed(Pop3Conversation::Failure failure, const QString& description);
     void endConversation();
 
+    QTimer Timer1;
+    Pop3Conversation conversation;
     GeneralStuff& m_run;
     Clock& m_clock;
     Desktop& m_desktop;
@@ -53,6 +67,7 @@ private:
     NewMailNotification m_notification;
     quint16 m_port = DefaultPop3Port;
     bool m_checking = false;
+    bool m_started = false;
 };
 
 // 110, or POSTOWL_POP3_PORT for trials against a server on another port.

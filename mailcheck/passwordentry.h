@@ -21,8 +21,7 @@ public:
 
     void PasswordEntry_Command1_Click();
 
-    std::unique_ptr<Ui::PasswordEntry> ui;
-
 private:
+    std::unique_ptr<Ui::PasswordEntry> ui;
     ProfileSettings& m_settings;
 };

@@ -5,23 +5,25 @@
 
 // The running profile's settings, one field per key of the store plus the
 // profile's own name. Passwords are plain here; only the store holds them
-// scrambled.
+// scrambled. A new record holds every key's default (see profilekeys.cpp).
 struct ProfileSettings
 {
+    ProfileSettings();
+
     QString ProfileName;
     QString ServerName;
     QString UserName;
     QString Password;
-    qint16 Interval = 5;
-    quint8 StartReader = 0;
-    quint8 PlaySound = 1;
-    quint8 NotifyOnce = 1;
-    quint8 AlwaysOnTop = 0;
+    qint16 Interval;
+    quint8 StartReader;
+    quint8 PlaySound;
+    quint8 NotifyOnce;
+    quint8 AlwaysOnTop;
     QString NameInBar;
     QString MailReader;
-    quint8 AskBefore = 0;
+    quint8 AskBefore;
     QString SMSUserID;
     QString SMSPassword;
     QString SMSMobile;
-    quint8 SysTray = 0;
+    quint8 SysTray;
 };

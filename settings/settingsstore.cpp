@@ -1,7 +1,6 @@
 #include "settingsstore.h"
 
 #include "blanks.h"
-#include "scramblepassword.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,9 +8,7 @@
 #include <QSettings>
 #include <QStringList>
 
-#include <cmath>
 #include <utility>
-#include <limits>
 
 namespace {
 
@@ -22,20 +19,15 @@ constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 constexpr QFile::Permissions OwnerBits =
     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
 
-quint8 readFlag(const SettingsStore& store, const QString& section, const QString& key, quint8 fallback)
+// The two window edges, left then top, as the key table lists them.
+std::vector<const ProfileKey*> windowEdgeKeys()
 {
-    int value = fallback;
-    // Only 0 and 1 mean anything; whatever else a hand edit left keeps the default.
-    if (!SettingsStore::readWholeNumber(store.get(section, key, QString::number(fallback)), 0, 1, &value))
-        value = fallback;
-    return quint8(value);
-}
-
-QString readPassword(const SettingsStore& store, const QString& section, const QString& key)
-{
-    const QString stored = store.get(section, key);
-    // A stored text of blanks only is taken as it is, without unscrambling.
-    return trimBlanks(stored).isEmpty() ? stored : ScramblePassword(stored);
+    std::vector<const ProfileKey*> edges;
+    for (const ProfileKey& key : profileKeys()) {
+        if (key.kind == ProfileKey::Kind::WindowEdge)
+            edges.push_back(&key);
+    }
+    return edges;
 }
 
 } // namespace
@@ -107,92 +99,55 @@ bool SettingsStore::save(const QString& section, const QString& key, const QStri
     return flush();
 }
 
-bool SettingsStore::readWholeNumber(const QString& text, int minimum, int maximum, int* result)
-{
-    bool ok = false;
-    const double number = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(number))
-        return false;
-    // nearbyint rounds a half to the even neighbour, as the program always has.
-    const double whole = std::nearbyint(number);
-    if (whole < minimum || whole > maximum)
-        return false;
-    *result = int(whole);
-    return true;
-}
-
 QString SettingsStore::readServerName(const QString& section) const
 {
-    return get(section, QStringLiteral("ServerName"));
+    return get(section, profileKey(&ProfileSettings::ServerName).name);
+}
+
+bool SettingsStore::holdsPassword(const QString& section) const
+{
+    return !get(section, profileKey(&ProfileSettings::Password).name).isEmpty();
 }
 
 void SettingsStore::loadProfile(ProfileSettings& record) const
 {
-    const QString& section = record.ProfileName;
-    record.ServerName = readServerName(section);
-    record.UserName = get(section, QStringLiteral("UserName"));
-    record.Password = readPassword(*this, section, QStringLiteral("Password"));
-
-    int interval = record.Interval;
-    if (readWholeNumber(get(section, QStringLiteral("Interval")), std::numeric_limits<qint16>::min(),
-                        std::numeric_limits<qint16>::max(), &interval))
-        record.Interval = qint16(interval);
-
-    record.StartReader = readFlag(*this, section, QStringLiteral("StartReader"), record.StartReader);
-    record.AskBefore = readFlag(*this, section, QStringLiteral("AskBefore"), 0);
-    record.PlaySound = readFlag(*this, section, QStringLiteral("PlaySound"), record.PlaySound);
-    record.AlwaysOnTop = readFlag(*this, section, QStringLiteral("AlwaysOnTop"), 0);
-    record.NotifyOnce = readFlag(*this, section, QStringLiteral("NotifyOnce"), record.NotifyOnce);
-    record.SysTray = readFlag(*this, section, QStringLiteral("SysTray"), 0);
-    record.NameInBar = get(section, QStringLiteral("NameInBar"));
-    record.MailReader = get(section, QStringLiteral("MailReader"));
-    record.SMSUserID = get(section, QStringLiteral("SMSUserID"));
-    record.SMSPassword = readPassword(*this, section, QStringLiteral("SMSPassword"));
-    record.SMSMobile = get(section, QStringLiteral("SMSMobile"));
+    for (const ProfileKey& key : profileKeys()) {
+        // Absent, or made unreadable by a hand edit: the key's default.
+        if (!key.readInto(record, get(record.ProfileName, key.name, key.defaultText)))
+            key.readInto(record, key.defaultText);
+    }
 }
 
 bool SettingsStore::saveProfile(const ProfileSettings& record)
 {
-    const QString& section = record.ProfileName;
-    auto flag = [](quint8 value) { return QString::number(value ? 1 : 0); };
-    write(section, QStringLiteral("ServerName"), record.ServerName);
-    write(section, QStringLiteral("UserName"), record.UserName);
-    write(section, QStringLiteral("Password"), ScramblePassword(record.Password));
-    write(section, QStringLiteral("NameInBar"), record.NameInBar);
-    write(section, QStringLiteral("MailReader"), record.MailReader);
-    write(section, QStringLiteral("AskBefore"), flag(record.AskBefore));
-    write(section, QStringLiteral("SMSUserID"), record.SMSUserID);
-    write(section, QStringLiteral("SMSPassword"), ScramblePassword(record.SMSPassword));
-    write(section, QStringLiteral("SMSMobile"), record.SMSMobile);
-    write(section, QStringLiteral("Interval"), QString::number(record.Interval));
-    write(section, QStringLiteral("NotifyOnce"), flag(record.NotifyOnce));
-    write(section, QStringLiteral("StartReader"), flag(record.StartReader));
-    write(section, QStringLiteral("PlaySound"), flag(record.PlaySound));
-    write(section, QStringLiteral("AlwaysOnTop"), flag(record.AlwaysOnTop));
-    write(section, QStringLiteral("SysTray"), flag(record.SysTray));
+    for (const ProfileKey& key : profileKeys()) {
+        if (key.savedByApply)
+            write(record.ProfileName, key.name, key.storedText(record));
+    }
     return flush();
 }
 
 SettingsStore::WindowPosition SettingsStore::readWindowPosition(const QString& section) const
 {
-    auto edge = [&](const QString& key) {
+    auto edge = [&](const ProfileKey* key) {
         int value = -1;
-        if (!readWholeNumber(get(section, key, QStringLiteral("-1")), std::numeric_limits<qint16>::min(),
-                             std::numeric_limits<qint16>::max(), &value))
+        if (!key->readWholeNumber(get(section, key->name, key->defaultText), &value))
             value = -1;
         return value < 0 ? -1 : value;
     };
+    const auto edges = windowEdgeKeys();
     WindowPosition position;
-    position.x = edge(QStringLiteral("WIN-X"));
-    position.y = edge(QStringLiteral("WIN-Y"));
+    position.x = edge(edges.at(0));
+    position.y = edge(edges.at(1));
     return position;
 }
 
 bool SettingsStore::saveWindowPosition(const QString& section, int xTwips, int yTwips)
 {
     // Stored as single-precision numbers; a whole number has no decimal point.
-    write(section, QStringLiteral("WIN-X"), QString::number(float(xTwips)));
-    write(section, QStringLiteral("WIN-Y"), QString::number(float(yTwips)));
+    const auto edges = windowEdgeKeys();
+    write(section, edges.at(0)->name, QString::number(float(xTwips)));
+    write(section, edges.at(1)->name, QString::number(float(yTwips)));
     return flush();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "profilesettings.h"
+#include "profilekeys.h"
 
 #include <QHash>
 #include <QString>
@@ -27,14 +27,23 @@ public:
     bool save(const QString& section, const QString& key, const QString& value);
 
     QString readServerName(const QString& section) const;
+    // Whether the section holds a POP3 password (not merely the empty text).
+    bool holdsPassword(const QString& section) const;
 
-    // Everything start-up reads once a server is known, in start-up's order.
-    // Values a hand-edited store made unusable keep the record's defaults.
+    // Every key of the record, once a server is known. Values a hand-edited
+    // store made unusable keep the record's defaults.
     void loadProfile(ProfileSettings& record) const;
 
-    // The fifteen keys of the Account dialog's save, in their order, passwords
+    // The keys of the Account dialog's save, in their order, passwords
     // scrambled. False when the file could not be written.
     bool saveProfile(const ProfileSettings& record);
+    // One key of the record at once, e.g. a choice the user made outside the dialog.
+    template <typename T>
+    bool saveKey(const ProfileSettings& record, T ProfileSettings::*member)
+    {
+        const ProfileKey& key = profileKey(member);
+        return save(record.ProfileName, key.name, key.storedText(record));
+    }
 
     // Window edges in twips; -1 when not set, not a number or outside 16 bits.
     struct WindowPosition
@@ -44,10 +53,6 @@ public:
     };
     WindowPosition readWindowPosition(const QString& section) const;
     bool saveWindowPosition(const QString& section, int xTwips, int yTwips);
-
-    // Parses a stored number as a whole number (fractions rounded half to even).
-    // False when the text is no number or the result lies outside [minimum, maximum].
-    static bool readWholeNumber(const QString& text, int minimum, int maximum, int* result);
 
 private:
     QString keyPath(const QString& section, const QString& key) const;

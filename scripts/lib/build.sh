@@ -6,6 +6,9 @@ build_postowl() {
     local targets=()
     local target
     for target in "$@"; do targets+=(--target "$target"); done
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    local launcher=()
+    # Rebuilds after a branch switch are much cheaper through ccache, where there is one.
+    if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
     cmake --build "$build" --parallel "$(nproc 2>/dev/null || echo 2)" "${targets[@]}"
 }

@@ -129,7 +129,7 @@ void TestForm1::profileWithoutServerEndsWithMessage()
     // Never shown, never placed: written as "not set" for the desktop to place next time.
     QCOMPARE(program.stored("Home Office", "WIN-X"), QString("-1"));
     QCOMPARE(program.stored("Home Office", "WIN-Y"), QString("-1"));
-    QVERIFY(!program.form().mailCheck().Timer1.isActive());
+    QVERIFY(!program.form().mailCheck().isTicking());
 }
 
 void TestForm1::startUpChecksAndTitleFollows()
@@ -186,10 +186,10 @@ void TestForm1::accountDialogPausesChecksButRunningOneCompletes()
     bool completedWhileOpen = false;
     bool timerResumedByCheck = false;
     program.desktop.handleNextDialog([&](QDialog& dialog) {
-        paused = !form.mailCheck().Timer1.isActive();
+        paused = !form.mailCheck().isTicking();
         topMostDropped = !form.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
         completedWhileOpen = QTest::qWaitFor([&] { return statusText(form)->text() == "No messages"; }, 5000);
-        timerResumedByCheck = form.mailCheck().Timer1.isActive();
+        timerResumedByCheck = form.mailCheck().isTicking();
         dialog.findChild<QPushButton*>("Command2")->click();
         return dialog.result();
     });
@@ -198,7 +198,7 @@ void TestForm1::accountDialogPausesChecksButRunningOneCompletes()
     QVERIFY(topMostDropped);
     QVERIFY(completedWhileOpen);
     QVERIFY(timerResumedByCheck);
-    QVERIFY(form.mailCheck().Timer1.isActive());
+    QVERIFY(form.mailCheck().isTicking());
     QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }
 
@@ -304,7 +304,7 @@ void TestForm1::closeBoxHides()
     QCOMPARE(form.isVisible(), !tray);
     QCOMPARE(form.isMinimized(), !tray);
     QCOMPARE(unloaded.count(), 0);
-    QVERIFY(form.mailCheck().Timer1.isActive() || form.mailCheck().isChecking());
+    QVERIFY(form.mailCheck().isTicking() || form.mailCheck().isChecking());
 }
 
 void TestForm1::startInTray_data()
@@ -341,7 +341,7 @@ void TestForm1::exitNoKeepsChecking()
     QCOMPARE(question.defaultButton, QMessageBox::Yes);
     QCOMPARE(question.icon, QMessageBox::Question);
     QCOMPARE(unloaded.count(), 0);
-    QVERIFY(form.mailCheck().Timer1.isActive());
+    QVERIFY(form.mailCheck().isTicking());
     QCOMPARE(program.stored("DEFAULT", "WIN-X"), QString("absent"));
 }
 
@@ -360,7 +360,7 @@ void TestForm1::exitYesSavesPositionInTwips()
     QCOMPARE(program.stored("DEFAULT", "WIN-X"), QString::number(qRound(form.pos().x() * twips)));
     QCOMPARE(program.stored("DEFAULT", "WIN-Y"), QString::number(qRound(form.pos().y() * twips)));
     QVERIFY(!form.trayIcon().isVisible());
-    QVERIFY(!form.mailCheck().Timer1.isActive());
+    QVERIFY(!form.mailCheck().isTicking());
 
     // The next start puts the window back where it was.
     ProgramRun next;

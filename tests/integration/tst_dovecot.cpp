@@ -110,7 +110,7 @@ void tst_Dovecot::countsTheMailbox()
     QVERIFY(r.run.ServerGreeting.endsWith("\r\n"));
     QCOMPARE(r.desktop.beeps, beeps);
     QVERIFY2(r.desktop.messages.isEmpty(), qPrintable(r.desktop.messageTexts().join('|')));
-    QVERIFY(r.check.Timer1.isActive());
+    QVERIFY(r.check.isTicking());
     QCOMPARE(server.messagesOnDisk(), messages);
 }
 
@@ -143,7 +143,7 @@ void tst_Dovecot::rejectedLoginClearsThePasswordAndAsksAgain()
     QCOMPARE(r.run.ProfileSettings.Password, QString());
     QVERIFY(r.run.LastCheckTime.isNull());
     QVERIFY(r.desktop.messages.isEmpty());
-    QVERIFY(r.check.Timer1.isActive());
+    QVERIFY(r.check.isTicking());
 
     // The next check asks for the password before it connects.
     r.desktop.handleNextDialog(typePassword(server.password()));
@@ -212,7 +212,7 @@ void tst_Dovecot::lineBreakInCredentialsDeletesNothing()
 
     r.run.ProfileSettings.UserName = server.userName();
     r.run.ProfileSettings.Password = server.password();
-    r.check.mnuRefresh_Click();
+    r.check.checkNow();
     QTRY_VERIFY_WITH_TIMEOUT(!r.check.isChecking(), CheckTimeoutMs);
     QCOMPARE(r.view.statusText, QStringLiteral("3 message(s)"));
     QCOMPARE(server.messagesOnDisk(), 3);
@@ -237,7 +237,7 @@ void tst_Dovecot::stoppedServerIsAProblem()
     QCOMPARE(r.view.statusText, QStringLiteral("Problem."));
     QCOMPARE(r.view.statusColor, StatusColors::failure());
     QVERIFY(r.run.LastCheckTime.isNull());
-    QVERIFY(r.check.Timer1.isActive());
+    QVERIFY(r.check.isTicking());
 }
 
 QTEST_MAIN(tst_Dovecot)

@@ -159,7 +159,7 @@ void TestPop3Conversation::conversation()
     server.replies.insert("PASS", pass);
     server.replies.insert("STAT", stat);
     MailCheckRig run(server.port());
-    run.check.conversation.setStallTimeout(300);
+    run.check.setStallTimeout(300);
     run.run.LastMessageCount = 7;
 
     QVERIFY(run.checkOnce());
@@ -174,15 +174,15 @@ void TestPop3Conversation::conversation()
     if (!counted)
         QCOMPARE(run.run.LastMessageCount, 7);
     // The next tick comes within five seconds; after a failure it checks at once.
-    QCOMPARE(run.check.Timer1.interval(), 5000);
+    QCOMPARE(run.check.tickInterval(), 5000);
     QCOMPARE(run.run.ProfileSettings.Password.isEmpty(), !passwordKept);
-    QVERIFY(run.check.Timer1.isActive());
+    QVERIFY(run.check.isTicking());
     QVERIFY(!server.receivedBytes.contains("QUIT"));
 
     // Nothing is left hanging: the next check connects again.
     run.run.ProfileSettings.Password = QStringLiteral("s3cret");
     const int before = server.connections;
-    run.check.mnuRefresh_Click();
+    run.check.checkNow();
     QTRY_VERIFY(server.connections > before);
 }
 
@@ -196,7 +196,7 @@ void TestPop3Conversation::sendsExactlyTheThreeCommands()
 
     QVERIFY(run.checkOnce());
     QCOMPARE(server.receivedBytes, QByteArray("USER  alice \r\nPASS p\xe4ss word\r\nSTAT\r\n"));
-    QCOMPARE(run.check.conversation.Pop3State(), 4);
+    QCOMPARE(run.check.Pop3State(), 4);
 }
 
 void TestPop3Conversation::lineBreakInCredentialIsRefused_data()

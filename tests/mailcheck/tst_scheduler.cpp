@@ -99,7 +99,7 @@ void TestScheduler::clockSetBackStopsChecksButRefreshStillChecks()
     QVERIFY(!run.tick());
 
     run.clock.current = at(9, 0, 0);
-    run.check.mnuRefresh_Click();
+    run.check.checkNow();
     QTRY_COMPARE(server.connections, 2);
     QTRY_VERIFY(!run.check.isChecking());
     QCOMPARE(run.run.LastCheckTime, at(9, 0, 0));
@@ -110,13 +110,13 @@ void TestScheduler::refreshDuringConversationStartsNone()
     ScriptedPop3Server server;
     server.replies.insert("STAT", ScriptedPop3Server::Response::stall());
     MailCheckRig run(server.port());
-    run.check.conversation.setStallTimeout(2000);
-    run.check.mnuRefresh_Click();
+    run.check.setStallTimeout(2000);
+    run.check.checkNow();
     QTRY_COMPARE(server.receivedLines.size(), 3);
     QVERIFY(run.check.isChecking());
-    QVERIFY(!run.check.Timer1.isActive());
+    QVERIFY(!run.check.isTicking());
 
-    run.check.mnuRefresh_Click();
+    run.check.checkNow();
     run.check.Timer1_Timer();
     QTest::qWait(50);
     QCOMPARE(server.connections, 1);
@@ -128,7 +128,7 @@ void TestScheduler::checkCompletesWhileReaderQuestionOpen()
     ScriptedPop3Server server;
     server.replies.insert("STAT", ScriptedPop3Server::Response::reply("+OK 2 90\r\n"));
     MailCheckRig run(server.port());
-    run.check.conversation.setStallTimeout(1000);
+    run.check.setStallTimeout(1000);
     ProfileSettings& settings = run.run.ProfileSettings;
     settings.Interval = 0;
     settings.StartReader = 1;
@@ -155,15 +155,15 @@ void TestScheduler::timerTimings()
 {
     ScriptedPop3Server server;
     MailCheckRig run(server.port());
-    QVERIFY(!run.check.Timer1.isActive());
+    QVERIFY(!run.check.isTicking());
     run.check.start();
-    QCOMPARE(run.check.Timer1.interval(), 100);
-    QVERIFY(run.check.Timer1.isActive());
+    QCOMPARE(run.check.tickInterval(), 100);
+    QVERIFY(run.check.isTicking());
     // The first tick comes by itself and checks at once.
     QTRY_COMPARE(server.connections, 1);
     QTRY_VERIFY(!run.check.isChecking());
-    QCOMPARE(run.check.Timer1.interval(), 5000);
-    QVERIFY(run.check.Timer1.isActive());
+    QCOMPARE(run.check.tickInterval(), 5000);
+    QVERIFY(run.check.isTicking());
 }
 
 void TestScheduler::statusLineWhileChecking()

@@ -223,7 +223,7 @@ public:
             faults << QStringLiteral("the refused password was kept");
         if (counted && settings.Password != m_server.password())
             faults << QStringLiteral("password %1 after a completed check").arg(settings.Password);
-        if (!m_check.Timer1.isActive())
+        if (!m_check.isTicking())
             faults << QStringLiteral("Timer1 not running again");
 
         // The soak's own records must not grow with the run.
@@ -255,7 +255,7 @@ private:
         deadline.start(CheckTimeoutMs);
 
         if (throughRefresh)
-            m_check.mnuRefresh_Click();
+            m_check.checkNow();
         else
             m_check.Timer1_Timer();
         if (!ended)

@@ -20,7 +20,7 @@ MailCheckRig::MailCheckRig(quint16 port, const QString& host) : check(run, clock
 
 bool MailCheckRig::checkOnce()
 {
-    check.mnuRefresh_Click();
+    check.checkNow();
     return QTest::qWaitFor([this] { return !check.isChecking(); }, CheckTimeoutMs);
 }
 
