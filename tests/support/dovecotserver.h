@@ -9,7 +9,8 @@
 // A real Dovecot POP3 server on 127.0.0.1 for the integration tests. It runs
 // as a child process (in its own process group) from a throw-away configuration in a temporary directory
 // (nothing of the system's own Dovecot is used), listens on a free port and
-// serves one Maildir user. The destructor stops it.
+// serves one Maildir user. The destructor stops it. scripts/lib/dovecot-setup
+// writes its files, the same script the demo and the benchmark use.
 class DovecotServer
 {
 public:
@@ -45,7 +46,7 @@ public:
 
 private:
     QString mailDirectory() const;
-    bool writeConfiguration();
+    bool runSetup();
     bool handOver(const QString& path) const;
     void fail(const QString& reason);
 
