@@ -7,9 +7,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslSocket>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <csignal>
 #include <pwd.h>
@@ -22,9 +25,10 @@
 namespace {
 
 constexpr int StartTimeoutMs = 5000;
+// Making the TLS keys and certificates takes openssl a fraction of a second.
 constexpr int SetupTimeoutMs = 30000;
 
-// Writes the configuration and the Maildir; see the script.
+// Writes the configuration, the Maildir and the certificates; see the script.
 QString setupScript()
 {
     return QStringLiteral(POSTOWL_DOVECOT_SETUP);
@@ -98,6 +102,26 @@ QString DovecotServer::mailDirectory() const
     return m_dir.path() + QStringLiteral("/mail/") + m_userName;
 }
 
+QString DovecotServer::tlsFile(const char* name) const
+{
+    return m_tls ? m_dir.filePath(QStringLiteral("tls/") + QLatin1String(name)) : QString();
+}
+
+QString DovecotServer::caCertificatePath() const
+{
+    return tlsFile("ca.pem");
+}
+
+QString DovecotServer::serverCertificatePath() const
+{
+    return tlsFile("server.pem");
+}
+
+QString DovecotServer::selfSignedCertificatePath() const
+{
+    return tlsFile("selfsigned.pem");
+}
+
 bool DovecotServer::start()
 {
     m_error.clear();
@@ -111,9 +135,11 @@ bool DovecotServer::start()
         return false;
     }
     {
-        QTcpServer probe;
-        m_port = freeLoopbackPort(probe);
-        if (m_port == 0) {
+        QTcpServer plain;
+        QTcpServer secure;
+        m_port = freeLoopbackPort(plain);
+        m_tlsPort = m_tls ? freeLoopbackPort(secure) : 0;
+        if (m_port == 0 || (m_tls && m_tlsPort == 0)) {
             fail(QStringLiteral("no free port on 127.0.0.1"));
             return false;
         }
@@ -196,6 +222,8 @@ bool DovecotServer::isRunning() const
 bool DovecotServer::runSetup()
 {
     QStringList arguments{setupScript(), m_dir.path(), QString::number(m_port), m_userName, m_password};
+    if (m_tls)
+        arguments << QStringLiteral("--tls") << QString::number(m_tlsPort);
     QProcess setup;
     setup.setProcessChannelMode(QProcess::MergedChannels);
     setup.start(bashProgram(), arguments);
@@ -221,6 +249,41 @@ bool DovecotServer::handOver(const QString& path) const
     if (::stat(QFile::encodeName(mailDirectory()).constData(), &owner) != 0)
         return false;
     return ::chown(QFile::encodeName(path).constData(), owner.st_uid, owner.st_gid) == 0;
+}
+
+bool DovecotServer::serveSelfSignedCertificate()
+{
+    if (!m_tls || !isRunning())
+        return false;
+    // Dovecot serves the copies in served.pem and served.key and reads them
+    // again when its master gets SIGHUP.
+    for (const char* kind : {"pem", "key"}) {
+        const QString served = tlsFile("served.") + QLatin1String(kind);
+        QFile::remove(served);
+        if (!QFile::copy(tlsFile("selfsigned.") + QLatin1String(kind), served) || !handOver(served)) {
+            fail(QStringLiteral("cannot copy the self-signed certificate to ") + served);
+            return false;
+        }
+    }
+    const QList<QSslCertificate> wanted = QSslCertificate::fromPath(selfSignedCertificatePath());
+    if (wanted.isEmpty() || ::kill(pid_t(m_process->processId()), SIGHUP) != 0) {
+        fail(QStringLiteral("cannot make Dovecot read its certificate again"));
+        return false;
+    }
+    // Login processes started before the reload may still hand out the old one.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < StartTimeoutMs) {
+        QSslSocket probe;
+        probe.setPeerVerifyMode(QSslSocket::VerifyNone);
+        probe.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_tlsPort);
+        if (probe.waitForEncrypted(1000) && probe.peerCertificate() == wanted.first())
+            return true;
+        probe.abort();
+        QThread::msleep(20);
+    }
+    fail(QStringLiteral("Dovecot still serves the old certificate after %1 ms").arg(StartTimeoutMs));
+    return false;
 }
 
 bool DovecotServer::deliverMessage(const QString& subject)
