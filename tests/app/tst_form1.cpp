@@ -82,6 +82,7 @@ class TestForm1 : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void profileWithoutServerEndsWithMessage();
+    void noCheckBehindNoConfigurationMessage();
     void startUpChecksAndTitleFollows();
     void serverAppliedAtStartUpStartsChecks();
     void accountDialogPausesChecksButRunningOneCompletes();
@@ -130,6 +131,30 @@ void TestForm1::profileWithoutServerEndsWithMessage()
     QCOMPARE(program.stored("Home Office", "WIN-X"), QString("-1"));
     QCOMPARE(program.stored("Home Office", "WIN-Y"), QString("-1"));
     QVERIFY(!program.form().mailCheck().isTicking());
+}
+
+void TestForm1::noCheckBehindNoConfigurationMessage()
+{
+    ProgramRun program;
+    // The start-up dialog is closed without a server, which resumes checks.
+    program.desktop.handleNextDialog([](QDialog& dialog) {
+        dialog.findChild<QPushButton*>("Command2")->click();
+        return dialog.result();
+    });
+    bool ticking = true;
+    QString status = "not asked";
+    program.desktop.whileOpen = [&](const FakeDesktop::Message&) {
+        ticking = program.form().mailCheck().isTicking();
+        // Longer than the first tick (100 ms) of a run that checks.
+        QTest::qWait(300);
+        status = statusText(program.form())->text();
+    };
+    QVERIFY(!program.form().Form_Load("DEFAULT"));
+    QCOMPARE(program.desktop.messages.size(), 1);
+    QVERIFY(!ticking);
+    QCOMPARE(status, QString());
+    QCOMPARE(program.desktop.shownDialogs, QStringList("Account"));
+    QCOMPARE(program.server.connections, 0);
 }
 
 void TestForm1::startUpChecksAndTitleFollows()
