@@ -7,13 +7,16 @@
 #include "scriptedpop3server.h"
 #include "settingsstore.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
@@ -102,7 +105,9 @@ private slots:
     void storedPositionOffScreenIgnored_data();
     void storedPositionOffScreenIgnored();
     void mailboxMenuFollowsReader();
+    void readerReallyStartsWithArgument_data();
     void readerReallyStartsWithArgument();
+    void messageBoxShowsMarkupAsText();
     void alwaysOnTop();
 };
 
@@ -453,27 +458,63 @@ void TestForm1::mailboxMenuFollowsReader()
     QCOMPARE(withReader.desktop.startedPrograms, QStringList("/usr/bin/reader --inbox 'my mail'"));
 }
 
+void TestForm1::readerReallyStartsWithArgument_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("commandLine"); // %1: the reader's path
+    QTest::addColumn<QByteArray>("ran");
+
+    QTest::newRow("path and argument") << "reader"
+                                       << "%1 inbox" << QByteArray("ran:inbox");
+    QTest::newRow("path with blanks alone") << "mail reader"
+                                            << "%1" << QByteArray("ran:");
+    QTest::newRow("quoted path with blanks and argument") << "mail reader"
+                                                          << "\"%1\" inbox" << QByteArray("ran:inbox");
+}
+
 void TestForm1::readerReallyStartsWithArgument()
 {
-    QTemporaryDir dir;
-    const QString script = dir.filePath("reader.sh");
+    QFETCH(QString, folder);
+    QFETCH(QString, commandLine);
+    QFETCH(QByteArray, ran);
+
+    QTemporaryDir dir(QDir::tempPath() + "/" + folder + "-XXXXXX");
+    const QString script = dir.filePath(folder + ".sh");
     const QString output = dir.filePath("reader ran");
     QFile file(script);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$2\"\n");
+    file.write("#!/bin/sh\nprintf 'ran:%s' \"$1\" > \"$(dirname \"$0\")/reader ran\"\n");
     file.close();
     file.setPermissions(file.permissions() | QFile::ExeOwner);
 
     QtDesktop desktop;
-    QVERIFY(desktop.startProgram(QString("%1 inbox \"%2\"").arg(script, output)));
+    QVERIFY(desktop.startProgram(commandLine.arg(script)));
     auto written = [&output] {
         QFile file(output);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    QTRY_COMPARE(written(), QByteArray("inbox"));
+    QTRY_COMPARE(written(), ran);
     // A reader that is not there is no error the user hears about.
     QVERIFY(!desktop.startProgram(dir.filePath("no such reader")));
     QVERIFY(!desktop.startProgram(QString()));
+}
+
+void TestForm1::messageBoxShowsMarkupAsText()
+{
+    QtDesktop desktop;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            format = box->textFormat();
+            box->accept();
+        }
+    });
+    closer.start(20);
+    desktop.message(nullptr, QMessageBox::Warning, "PostOwl 1.5",
+                    "No valid configuration for profile <img src=\"/x.png\"> found.", QMessageBox::Ok,
+                    QMessageBox::NoButton);
+    QCOMPARE(format, Qt::PlainText);
 }
 
 void TestForm1::alwaysOnTop()
