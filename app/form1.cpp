@@ -14,7 +14,9 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLayout>
+#include <QRegion>
 #include <QScreen>
+#include <QStyle>
 
 #include <cmath>
 
@@ -103,8 +105,15 @@ void Form1::restoreWindowPosition()
     if (stored.x < 0 || stored.y < 0)
         return;
     const QPoint place(int(std::lround(stored.x / twipsPerPixel())), int(std::lround(stored.y / twipsPerPixel())));
-    // A place on a screen that is no longer there would put the window out of reach.
-    if (!QGuiApplication::screenAt(place))
+    // A window is moved back by its title bar: unless all of it lies on the
+    // screens as they are now (one may have gone), the window could be out of
+    // reach, and the place counts as not set.
+    const QRect titleBar(place,
+                         QSize(width(), style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this)));
+    QRegion screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens += screen->geometry();
+    if (!QRegion(titleBar).subtracted(screens).isEmpty())
         return;
     move(place);
     m_placed = true;

@@ -421,6 +421,9 @@ void TestForm1::storedPositionOffScreenIgnored_data()
 
     QTest::newRow("on screen") << "WIN-X=1500;WIN-Y=1500" << true;
     QTest::newRow("far beyond the screen") << "WIN-X=32000;WIN-Y=32000" << false;
+    // The offscreen screen is 800 x 800 pixels: the corner is on it, the title bar is not.
+    QTest::newRow("title bar beyond the right edge") << "WIN-X=11850;WIN-Y=1500" << false;
+    QTest::newRow("title bar below the bottom edge") << "WIN-X=1500;WIN-Y=11925" << false;
     QTest::newRow("outside 16 bits") << "WIN-X=99999;WIN-Y=99999" << false;
     QTest::newRow("negative") << "WIN-X=-1500;WIN-Y=-1500" << false;
     QTest::newRow("one edge only") << "WIN-X=1500;WIN-Y=-1" << false;
