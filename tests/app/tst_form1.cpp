@@ -101,6 +101,7 @@ private slots:
     void startInTray();
     void exitNoKeepsChecking();
     void exitYesSavesPositionInTwips();
+    void terminateSignalEndsLikeExit();
     void endingMinimisedKeepsStoredPosition();
     void storedPositionOffScreenIgnored_data();
     void storedPositionOffScreenIgnored();
@@ -398,6 +399,37 @@ void TestForm1::exitYesSavesPositionInTwips()
     next.store = std::make_unique<SettingsStore>(*next.settings);
     QVERIFY(next.form().Form_Load("DEFAULT"));
     QCOMPARE(next.form().pos(), form.pos());
+}
+
+void TestForm1::terminateSignalEndsLikeExit()
+{
+    ProgramRun program;
+    // Where the real program looks for its settings under XDG_CONFIG_HOME.
+    program.settings =
+        std::make_unique<QSettings>(program.dir.filePath("POSTOWL/POSTOWL.conf"), QSettings::IniFormat);
+    program.store = std::make_unique<SettingsStore>(*program.settings);
+    program.writeProfile("DEFAULT");
+    program.settings->sync();
+
+    QProcess postowl;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", program.dir.path());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("POSTOWL_POP3_PORT", QString::number(program.server.port()));
+    postowl.setProcessEnvironment(environment);
+    postowl.start(POSTOWL_EXECUTABLE, QStringList());
+    QVERIFY(postowl.waitForStarted());
+    // Its first check shows the run is up, signal handling included.
+    QTRY_COMPARE_WITH_TIMEOUT(program.server.connections, 1, 10000);
+    postowl.terminate(); // SIGTERM, as a logout sends it
+    QVERIFY(postowl.waitForFinished(10000));
+    QCOMPARE(postowl.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(postowl.exitCode(), 0);
+    bool number = false;
+    program.stored("DEFAULT", "WIN-X").toInt(&number);
+    QVERIFY(number);
+    program.stored("DEFAULT", "WIN-Y").toInt(&number);
+    QVERIFY(number);
 }
 
 void TestForm1::endingMinimisedKeepsStoredPosition()
