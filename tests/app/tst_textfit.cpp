@@ -68,13 +68,10 @@ TextPlace textPlace(QWidget* widget, const QString& text)
     return {QStyle::alignedRect(button->layoutDirection(), alignment, size, room), room};
 }
 
+// Labels and buttons alike keep their text in the property "text".
 QString textOf(QWidget* widget)
 {
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        return label->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(widget))
-        return button->text();
-    return QString();
+    return widget->property("text").toString();
 }
 
 // What a control hides of the controls beneath it, in its parent's
