@@ -14,7 +14,9 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLayout>
+#include <QRegion>
 #include <QScreen>
+#include <QStyle>
 
 #include <cmath>
 
@@ -53,6 +55,13 @@ Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& c
     connect(ui->mnuRefresh, &QAction::triggered, this, &Form1::mnuRefresh_Click);
     connect(ui->mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
     connect(&m_tray, &QSystemTrayIcon::activated, this, &Form1::trayActivated);
+    // The session is ending: the session manager may end the program without
+    // a quit (or the user may still cancel the logout), so the place is saved
+    // now; the quit that usually follows saves it again and unloads.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
+        if (!m_unloaded)
+            saveWindowPosition();
+    });
 }
 
 Form1::~Form1() = default;
@@ -70,6 +79,9 @@ bool Form1::Form_Load(const QString& profileName)
     settings.ServerName = m_store.readServerName(profileName);
     if (settings.ServerName.isEmpty()) {
         openAccountDialog();
+        // Ended (by a signal) while the dialog was open: nothing more to start.
+        if (m_unloaded)
+            return false;
         settings.ServerName = m_store.readServerName(profileName);
     }
     if (settings.ServerName.isEmpty()) {
@@ -103,8 +115,15 @@ void Form1::restoreWindowPosition()
     if (stored.x < 0 || stored.y < 0)
         return;
     const QPoint place(int(std::lround(stored.x / twipsPerPixel())), int(std::lround(stored.y / twipsPerPixel())));
-    // A place on a screen that is no longer there would put the window out of reach.
-    if (!QGuiApplication::screenAt(place))
+    // A window is moved back by its title bar: unless all of it lies on the
+    // screens as they are now (one may have gone), the window could be out of
+    // reach, and the place counts as not set.
+    const QRect titleBar(place,
+                         QSize(width(), style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this)));
+    QRegion screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens += screen->geometry();
+    if (!QRegion(titleBar).subtracted(screens).isEmpty())
         return;
     move(place);
     m_placed = true;
@@ -121,20 +140,25 @@ void Form1::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    // A hidden window counts as not minimised: its position is saved too. A
-    // window that never had a place of its own (never shown, nothing restored)
-    // is saved as "not set", so the next start lets the desktop place it.
-    if (!isMinimized()) {
-        const double twips = twipsPerPixel();
-        const int x = m_placed ? int(std::lround(pos().x() * twips)) : -1;
-        const int y = m_placed ? int(std::lround(pos().y() * twips)) : -1;
-        if (!m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, x, y))
-            qWarning("PostOwl: the window position could not be saved");
-    }
+    saveWindowPosition();
     m_tray.hide();
     m_mailCheck.stop();
     close();
     emit unloaded();
+}
+
+void Form1::saveWindowPosition()
+{
+    // A hidden window counts as not minimised: its position is saved too. A
+    // window that never had a place of its own (never shown, nothing restored)
+    // is saved as "not set", so the next start lets the desktop place it.
+    if (isMinimized())
+        return;
+    const double twips = twipsPerPixel();
+    const int x = m_placed ? int(std::lround(pos().x() * twips)) : -1;
+    const int y = m_placed ? int(std::lround(pos().y() * twips)) : -1;
+    if (!m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, x, y))
+        qWarning("PostOwl: the window position could not be saved");
 }
 
 void Form1::showEvent(QShowEvent* event)

@@ -71,6 +71,7 @@ protected:
 
 private:
     void restoreWindowPosition();
+    void saveWindowPosition();
     void AddTrayIcon();
     void hideToTray();
     double twipsPerPixel() const;

@@ -4,6 +4,7 @@
 #include "mailcheck.h"
 #include "qtdesktop.h"
 #include "settingsstore.h"
+#include "unixsignals.h"
 
 #include <QApplication>
 #include <QFont>
@@ -28,6 +29,8 @@ int main(int argc, char* argv[])
     QObject::connect(&form, &Form1::unloaded, &application, &QApplication::quit, Qt::QueuedConnection);
     // Logging off or shutting down ends the run like Exit does.
     QObject::connect(&application, &QApplication::aboutToQuit, &form, &Form1::Form_Unload);
+    UnixSignals endRequests; // SIGTERM, SIGHUP, SIGINT: the same orderly end
+    QObject::connect(&endRequests, &UnixSignals::received, &form, &Form1::Form_Unload);
 
     if (!form.Form_Load(profileNameFromArguments(QApplication::arguments().mid(1))))
         return 0;

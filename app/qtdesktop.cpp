@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QUrl>
@@ -15,6 +16,9 @@ QMessageBox::StandardButton QtDesktop::message(QWidget* parent, QMessageBox::Ico
     if (parent && !parent->isVisible())
         parent = nullptr;
     QMessageBox box(icon, title, text, buttons, parent);
+    // Texts carry profile names and server replies: shown as they are, never
+    // read as markup.
+    box.setTextFormat(Qt::PlainText);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
     return QMessageBox::StandardButton(box.exec());
@@ -32,6 +36,11 @@ void QtDesktop::beep()
 
 bool QtDesktop::startProgram(const QString& commandLine)
 {
+    // A path with blanks that names a program as a whole is that program, not
+    // a program with arguments; a path with blanks and arguments is quoted.
+    const QFileInfo whole(commandLine);
+    if (whole.isFile() && whole.isExecutable())
+        return QProcess::startDetached(whole.absoluteFilePath(), QStringList());
     QStringList arguments = QProcess::splitCommand(commandLine);
     if (arguments.isEmpty())
         return false;

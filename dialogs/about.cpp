@@ -31,6 +31,13 @@ About::About(const GeneralStuff& run, Desktop& desktop, QWidget* parent)
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
 
+    // The box's own 8.25 pt, as in the Account dialog: the version line's
+    // default font then fits its place above the greeting on desktops whose
+    // default font is larger.
+    QFont boxFont = font();
+    boxFont.setPointSizeF(8.25);
+    setFont(boxFont);
+
     // Designer forms only hold whole point sizes, and these fonts are the
     // classic 19, 11 and 13 pixel faces at 96 dpi.
     const struct

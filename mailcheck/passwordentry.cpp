@@ -10,6 +10,11 @@ PasswordEntry::PasswordEntry(ProfileSettings& settings, QWidget* parent)
     ui->setupUi(this);
     setFixedSize(size());
     showTypedCharactersAsHash(ui->Text1);
+    // With several profiles running, the prompt says whose password it wants.
+    const QString asked = QStringLiteral("Password for %1 at %2").arg(settings.UserName, settings.ServerName);
+    ui->Text1->setPlaceholderText(asked);
+    // The box is narrow; the whole question is there when the pointer rests on it.
+    ui->Text1->setToolTip(asked);
     connect(ui->Command1, &QPushButton::clicked, this, &PasswordEntry::PasswordEntry_Command1_Click);
 }
 

@@ -7,13 +7,16 @@
 #include "scriptedpop3server.h"
 #include "settingsstore.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
@@ -82,6 +85,7 @@ class TestForm1 : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void profileWithoutServerEndsWithMessage();
+    void noCheckBehindNoConfigurationMessage();
     void startUpChecksAndTitleFollows();
     void serverAppliedAtStartUpStartsChecks();
     void accountDialogPausesChecksButRunningOneCompletes();
@@ -97,11 +101,14 @@ private slots:
     void startInTray();
     void exitNoKeepsChecking();
     void exitYesSavesPositionInTwips();
+    void terminateSignalEndsLikeExit();
     void endingMinimisedKeepsStoredPosition();
     void storedPositionOffScreenIgnored_data();
     void storedPositionOffScreenIgnored();
     void mailboxMenuFollowsReader();
+    void readerReallyStartsWithArgument_data();
     void readerReallyStartsWithArgument();
+    void messageBoxShowsMarkupAsText();
     void alwaysOnTop();
 };
 
@@ -130,6 +137,30 @@ void TestForm1::profileWithoutServerEndsWithMessage()
     QCOMPARE(program.stored("Home Office", "WIN-X"), QString("-1"));
     QCOMPARE(program.stored("Home Office", "WIN-Y"), QString("-1"));
     QVERIFY(!program.form().mailCheck().isTicking());
+}
+
+void TestForm1::noCheckBehindNoConfigurationMessage()
+{
+    ProgramRun program;
+    // The start-up dialog is closed without a server, which resumes checks.
+    program.desktop.handleNextDialog([](QDialog& dialog) {
+        dialog.findChild<QPushButton*>("Command2")->click();
+        return dialog.result();
+    });
+    bool ticking = true;
+    QString status = "not asked";
+    program.desktop.whileOpen = [&](const FakeDesktop::Message&) {
+        ticking = program.form().mailCheck().isTicking();
+        // Longer than the first tick (100 ms) of a run that checks.
+        QTest::qWait(300);
+        status = statusText(program.form())->text();
+    };
+    QVERIFY(!program.form().Form_Load("DEFAULT"));
+    QCOMPARE(program.desktop.messages.size(), 1);
+    QVERIFY(!ticking);
+    QCOMPARE(status, QString());
+    QCOMPARE(program.desktop.shownDialogs, QStringList("Account"));
+    QCOMPARE(program.server.connections, 0);
 }
 
 void TestForm1::startUpChecksAndTitleFollows()
@@ -370,6 +401,37 @@ void TestForm1::exitYesSavesPositionInTwips()
     QCOMPARE(next.form().pos(), form.pos());
 }
 
+void TestForm1::terminateSignalEndsLikeExit()
+{
+    ProgramRun program;
+    // Where the real program looks for its settings under XDG_CONFIG_HOME.
+    program.settings =
+        std::make_unique<QSettings>(program.dir.filePath("POSTOWL/POSTOWL.conf"), QSettings::IniFormat);
+    program.store = std::make_unique<SettingsStore>(*program.settings);
+    program.writeProfile("DEFAULT");
+    program.settings->sync();
+
+    QProcess postowl;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", program.dir.path());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("POSTOWL_POP3_PORT", QString::number(program.server.port()));
+    postowl.setProcessEnvironment(environment);
+    postowl.start(POSTOWL_EXECUTABLE, QStringList());
+    QVERIFY(postowl.waitForStarted());
+    // Its first check shows the run is up, signal handling included.
+    QTRY_COMPARE_WITH_TIMEOUT(program.server.connections, 1, 10000);
+    postowl.terminate(); // SIGTERM, as a logout sends it
+    QVERIFY(postowl.waitForFinished(10000));
+    QCOMPARE(postowl.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(postowl.exitCode(), 0);
+    bool number = false;
+    program.stored("DEFAULT", "WIN-X").toInt(&number);
+    QVERIFY(number);
+    program.stored("DEFAULT", "WIN-Y").toInt(&number);
+    QVERIFY(number);
+}
+
 void TestForm1::endingMinimisedKeepsStoredPosition()
 {
     ProgramRun program;
@@ -391,6 +453,9 @@ void TestForm1::storedPositionOffScreenIgnored_data()
 
     QTest::newRow("on screen") << "WIN-X=1500;WIN-Y=1500" << true;
     QTest::newRow("far beyond the screen") << "WIN-X=32000;WIN-Y=32000" << false;
+    // The offscreen screen is 800 x 800 pixels: the corner is on it, the title bar is not.
+    QTest::newRow("title bar beyond the right edge") << "WIN-X=11850;WIN-Y=1500" << false;
+    QTest::newRow("title bar below the bottom edge") << "WIN-X=1500;WIN-Y=11925" << false;
     QTest::newRow("outside 16 bits") << "WIN-X=99999;WIN-Y=99999" << false;
     QTest::newRow("negative") << "WIN-X=-1500;WIN-Y=-1500" << false;
     QTest::newRow("one edge only") << "WIN-X=1500;WIN-Y=-1" << false;
@@ -428,27 +493,63 @@ void TestForm1::mailboxMenuFollowsReader()
     QCOMPARE(withReader.desktop.startedPrograms, QStringList("/usr/bin/reader --inbox 'my mail'"));
 }
 
+void TestForm1::readerReallyStartsWithArgument_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("commandLine"); // %1: the reader's path
+    QTest::addColumn<QByteArray>("ran");
+
+    QTest::newRow("path and argument") << "reader"
+                                       << "%1 inbox" << QByteArray("ran:inbox");
+    QTest::newRow("path with blanks alone") << "mail reader"
+                                            << "%1" << QByteArray("ran:");
+    QTest::newRow("quoted path with blanks and argument") << "mail reader"
+                                                          << "\"%1\" inbox" << QByteArray("ran:inbox");
+}
+
 void TestForm1::readerReallyStartsWithArgument()
 {
-    QTemporaryDir dir;
-    const QString script = dir.filePath("reader.sh");
+    QFETCH(QString, folder);
+    QFETCH(QString, commandLine);
+    QFETCH(QByteArray, ran);
+
+    QTemporaryDir dir(QDir::tempPath() + "/" + folder + "-XXXXXX");
+    const QString script = dir.filePath(folder + ".sh");
     const QString output = dir.filePath("reader ran");
     QFile file(script);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$2\"\n");
+    file.write("#!/bin/sh\nprintf 'ran:%s' \"$1\" > \"$(dirname \"$0\")/reader ran\"\n");
     file.close();
     file.setPermissions(file.permissions() | QFile::ExeOwner);
 
     QtDesktop desktop;
-    QVERIFY(desktop.startProgram(QString("%1 inbox \"%2\"").arg(script, output)));
+    QVERIFY(desktop.startProgram(commandLine.arg(script)));
     auto written = [&output] {
         QFile file(output);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    QTRY_COMPARE(written(), QByteArray("inbox"));
+    QTRY_COMPARE(written(), ran);
     // A reader that is not there is no error the user hears about.
     QVERIFY(!desktop.startProgram(dir.filePath("no such reader")));
     QVERIFY(!desktop.startProgram(QString()));
+}
+
+void TestForm1::messageBoxShowsMarkupAsText()
+{
+    QtDesktop desktop;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            format = box->textFormat();
+            box->accept();
+        }
+    });
+    closer.start(20);
+    desktop.message(nullptr, QMessageBox::Warning, "PostOwl 1.5",
+                    "No valid configuration for profile <img src=\"/x.png\"> found.", QMessageBox::Ok,
+                    QMessageBox::NoButton);
+    QCOMPARE(format, Qt::PlainText);
 }
 
 void TestForm1::alwaysOnTop()

@@ -236,8 +236,12 @@ void TestScheduler::promptClosedWithoutEntryStillChecks()
 void TestScheduler::promptShowsHashAndTakesTextUntrimmed()
 {
     ProfileSettings settings;
+    settings.UserName = QStringLiteral("alice");
+    settings.ServerName = QStringLiteral("pop.example");
     PasswordEntry entry(settings);
     QCOMPARE(entry.windowTitle(), QStringLiteral("Enter password"));
+    QCOMPARE(entry.findChild<QLineEdit*>(QStringLiteral("Text1"))->placeholderText(),
+             QStringLiteral("Password for alice at pop.example"));
     QTest::keyClicks(entry.findChild<QLineEdit*>(QStringLiteral("Text1")), QStringLiteral("ab c"));
     QCOMPARE(entry.findChild<QLineEdit*>(QStringLiteral("Text1"))->displayText(), QStringLiteral("####"));
     entry.PasswordEntry_Command1_Click();

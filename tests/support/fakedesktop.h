@@ -48,6 +48,9 @@ public:
     QStringList startedPrograms;
     QList<QUrl> openedUrls;
     QStringList shownDialogs; // object names of the dialogs shown
+    // Runs while each message box is "open", OK-only boxes included, before
+    // it is answered: lets a test watch what happens behind it.
+    std::function<void(const Message&)> whileOpen;
     bool tray = true;
     bool startSucceeds = true;
 
