@@ -1,5 +1,7 @@
 #include "account.h"
 #include "accounthost.h"
+#include "autostartentry.h"
+#include "blanks.h"
 #include "fakedesktop.h"
 #include "generalstuff.h"
 #include "scramblepassword.h"
@@ -93,6 +95,59 @@ struct Harness
     std::unique_ptr<Account> dialog;
 };
 
+// Reads an Exec value back as a desktop does: the string escapes first, then
+// the quoting of arguments, then "%%".
+QStringList execArguments(const QString& value)
+{
+    QString line;
+    for (int i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c != u'\\' || i + 1 == value.size()) {
+            line += c;
+            continue;
+        }
+        const QChar next = value.at(++i);
+        line += next == u'n' ? QChar(u'\n') : next == u't' ? QChar(u'\t') : next == u's' ? QChar(u' ') : next;
+    }
+    QStringList arguments;
+    QString current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (quoted && c == u'\\' && i + 1 < line.size()) {
+            current += line.at(++i);
+        } else if (c == u'"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if (c == u' ' && !quoted) {
+            if (inArgument)
+                arguments.append(current);
+            current.clear();
+            inArgument = false;
+        } else {
+            current += c;
+            inArgument = true;
+        }
+    }
+    if (inArgument)
+        arguments.append(current);
+    for (QString& argument : arguments)
+        argument.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    return arguments;
+}
+
+QString desktopFileValue(const QString& fileName, const QString& key)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("(no file)");
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith(key.toUtf8() + '='))
+            return QString::fromUtf8(line.mid(key.size() + 1));
+    return QStringLiteral("(no key)");
+}
+
 } // namespace
 
 class TestAccount : public QObject
@@ -122,6 +177,10 @@ private slots:
     void failedStoreWriteIsReported();
     void fieldLengthLimits_data();
     void fieldLengthLimits();
+    void autostartExecLine_data();
+    void autostartExecLine();
+    void autostartFileNames();
+    void autostartCheckCreatesAndRemovesTheFile();
 };
 
 void TestAccount::opensWithStartUpDefaults()
@@ -228,7 +287,7 @@ void TestAccount::everyEditEnablesApply_data()
 {
     QTest::addColumn<QString>("name");
     for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9",
-                             "Check2", "Check3", "Check4", "Check5", "Check6", "Check7"})
+                             "Check2", "Check3", "Check4", "Check5", "Check6", "Check7", "AutostartCheck"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -696,6 +755,116 @@ void TestAccount::fieldLengthLimits()
         keys.append(QChar(u'a' + i % 26));
     QTest::keyClicks(field, keys);
     QCOMPARE(field->text(), keys.left(kept));
+}
+
+void TestAccount::autostartExecLine_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("exec");
+
+    QTest::newRow("plain") << "postowl"
+                           << "Home"
+                           << "postowl Home";
+    QTest::newRow("blank") << "postowl"
+                           << "Home Office"
+                           << R"(postowl "Home Office")";
+    QTest::newRow("quotes") << "postowl"
+                            << R"(it's "mine")"
+                            << R"(postowl "it's \\"mine\\"")";
+    QTest::newRow("percent and dollar") << "postowl"
+                                        << "50% $HOME"
+                                        << R"(postowl "50%% \\$HOME")";
+    QTest::newRow("backslash") << "postowl"
+                               << R"(C:\mail)"
+                               << R"(postowl "C:\\\\mail")";
+    QTest::newRow("backtick") << "postowl"
+                              << "a`b`"
+                              << R"(postowl "a\\`b\\`")";
+    QTest::newRow("line break") << "postowl"
+                                << "two\nlines"
+                                << R"(postowl "two\nlines")";
+    QTest::newRow("percent alone") << "postowl"
+                                   << "100%"
+                                   << "postowl 100%%";
+    // The program reads these as options; a blank in front keeps them names.
+    QTest::newRow("--help") << "postowl"
+                            << "--help"
+                            << R"(postowl " --help")";
+    QTest::newRow("-reverse") << "postowl"
+                              << "-reverse"
+                              << R"(postowl " -reverse")";
+    QTest::newRow("program with a blank") << "/opt/my mail/postowl"
+                                          << "Home"
+                                          << R"("/opt/my mail/postowl" Home)";
+}
+
+void TestAccount::autostartExecLine()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, profile);
+    QFETCH(QString, exec);
+
+    const QString value = AutostartEntry::execValue(program, profile);
+    QCOMPARE(value, exec);
+    const QStringList arguments = execArguments(value);
+    QCOMPARE(arguments.size(), 2);
+    QCOMPARE(arguments.at(0), program);
+    QCOMPARE(trimBlanks(arguments.at(1)), profile);
+}
+
+void TestAccount::autostartFileNames()
+{
+    const QStringList profiles{"Home",    "Home Office", "Home%20Office", "Home_Office", "../../.bashrc",
+                               ".hidden", "a/b",         "a%2Fb",         "Büro",        "B%C3%BCro"};
+    QSet<QString> names;
+    for (const QString& profile : profiles) {
+        const QString name = AutostartEntry::fileName(profile);
+        QVERIFY2(!name.contains(u'/') && !name.startsWith(u'.'), qPrintable(name));
+        QVERIFY(name.startsWith(QStringLiteral("postowl-")) && name.endsWith(QStringLiteral(".desktop")));
+        names.insert(name);
+    }
+    QCOMPARE(names.size(), profiles.size());
+    QCOMPARE(AutostartEntry::fileName(QStringLiteral("Home Office")),
+             QStringLiteral("postowl-Home%20Office.desktop"));
+}
+
+void TestAccount::autostartCheckCreatesAndRemovesTheFile()
+{
+    const QString profile = QStringLiteral(R"(Autostart it's "50%" C:\ $HOME)");
+    const QString folder = AutostartEntry::defaultFolder();
+    QVERIFY(folder.contains(QStringLiteral(".qttest"))); // never the user's own autostart folder
+    QVERIFY(QDir().mkpath(folder));
+    const QString entry = folder + u'/' + AutostartEntry::fileName(profile);
+    const QString neighbour = folder + u'/' + AutostartEntry::fileName(profile + u' ');
+    QFile::remove(entry);
+    QFile neighbourFile(neighbour);
+    QVERIFY(neighbourFile.open(QIODevice::WriteOnly));
+    neighbourFile.close();
+
+    Harness h;
+    h.run.ProfileSettings.ProfileName = profile;
+    h.open();
+    QVERIFY(!h.check("AutostartCheck")->isChecked());
+    h.fillValid();
+    h.check("AutostartCheck")->click();
+    h.button("Command1")->click();
+    QVERIFY(h.desktop.messages.isEmpty());
+    QVERIFY(!h.applyEnabled());
+    QVERIFY(QFileInfo::exists(entry));
+    QCOMPARE(execArguments(desktopFileValue(entry, QStringLiteral("Exec"))),
+             QStringList({AutostartEntry::program(), profile}));
+    QVERIFY(desktopFileValue(entry, QStringLiteral("Name")).contains(QStringLiteral(R"(C:\\ $HOME)")));
+
+    // Opened again, the box shows the file; unticked and applied, that file goes.
+    h.open();
+    QVERIFY(h.check("AutostartCheck")->isChecked());
+    QVERIFY(!h.applyEnabled());
+    h.check("AutostartCheck")->click();
+    h.button("Command1")->click();
+    QVERIFY(!QFileInfo::exists(entry));
+    QVERIFY(QFileInfo::exists(neighbour));
+    QFile::remove(neighbour);
 }
 
 QTEST_MAIN(TestAccount)
