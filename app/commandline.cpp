@@ -81,5 +81,5 @@ QString CommandLine::usage()
                           "For trials against servers of your own:\n"
                           "  POSTOWL_POP3_PORT=<port>             connect to this port instead of 110\n"
                           "  POSTOWL_SMS_GATEWAY=<host>[:<port>]  send SMS through this host instead of\n"
-        "                                       the gateway\n");
+                          "                                       the gateway\n");
 }

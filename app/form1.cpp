@@ -36,8 +36,8 @@ Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& c
     Q_INIT_RESOURCE(icons);
     ui->setupUi(this);
     // A small fixed window: no resizing, no minimise or maximise button.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
     ui->StatusText->setFont([this] {
         QFont font = ui->StatusText->font();
         font.setPointSizeF(15.75);
@@ -74,8 +74,8 @@ bool Form1::Form_Load(const QString& profileName)
     }
     if (settings.ServerName.isEmpty()) {
         m_desktop.message(nullptr, QMessageBox::Warning, ProgramInfo::title(),
-                          QStringLiteral("No valid configuration for profile ") + profileName +
-                              QStringLiteral(" found."));
+                          QStringLiteral("No valid configuration for profile ") + profileName
+                              + QStringLiteral(" found."));
         Form_Unload();
         return false;
     }
@@ -97,14 +97,12 @@ bool Form1::Form_Load(const QString& profileName)
 
 void Form1::restoreWindowPosition()
 {
-    const SettingsStore::WindowPosition stored =
-        m_store.readWindowPosition(m_run.ProfileSettings.ProfileName);
+    const SettingsStore::WindowPosition stored = m_store.readWindowPosition(m_run.ProfileSettings.ProfileName);
     // Where a window would open anyway is the desktop's to decide once it is
     // shown, so one stored edge alone cannot be combined with it: both or none.
     if (stored.x < 0 || stored.y < 0)
         return;
-    const QPoint place(int(std::lround(stored.x / twipsPerPixel())),
-                       int(std::lround(stored.y / twipsPerPixel())));
+    const QPoint place(int(std::lround(stored.x / twipsPerPixel())), int(std::lround(stored.y / twipsPerPixel())));
     // A place on a screen that is no longer there would put the window out of reach.
     if (!QGuiApplication::screenAt(place))
         return;
