@@ -211,14 +211,22 @@ void Form1::trayActivated(QSystemTrayIcon::ActivationReason reason)
     case QSystemTrayIcon::DoubleClick:
     case QSystemTrayIcon::Context:
     case QSystemTrayIcon::MiddleClick:
-        showNormal();
-        raise();
-        activateWindow();
+        bringToFront();
         break;
     case QSystemTrayIcon::Unknown:
         break;
     }
     m_trayBusy = false;
+}
+
+void Form1::bringToFront()
+{
+    QWidget* front = QApplication::activeModalWidget();
+    if (!front)
+        front = this;
+    front->showNormal();
+    front->raise();
+    front->activateWindow();
 }
 
 void Form1::SetTopMost(quint8 flag)

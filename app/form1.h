@@ -40,6 +40,9 @@ public:
     void mnuAbout_Click();
     void SetTopMost(quint8 flag) override;
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    // Shows the window and puts it in front; behind an open modal window that
+    // window comes to the front instead. Another start of the profile asks for it.
+    void bringToFront();
 
     // MailCheckView
     void setStatusText(const QString& text) override;

@@ -1,6 +1,7 @@
 #include "account.h"
 
 #include "accounthost.h"
+#include "autostartentry.h"
 #include "blanks.h"
 #include "desktop.h"
 #include "generalstuff.h"
@@ -33,6 +34,8 @@ const QString NotifyOnceWarning =
 const QString StoreFailedMessage =
     QStringLiteral("The settings could not be written to the settings store. PostOwl uses them until it "
                    "ends, but they will be lost then unless they can be applied again.");
+const QString AutostartFailedMessage = QStringLiteral("PostOwl could not change whether it starts with the "
+                                                      "desktop. Please check the folder %1.");
 
 } // namespace
 
@@ -79,6 +82,7 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
     for (QCheckBox* box : {ui->Check2, ui->Check4, ui->Check5, ui->Check6, ui->Check7})
         connect(box, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->Check3, &QCheckBox::toggled, this, &Account::Check3_Click);
+    connect(ui->AutostartCheck, &QCheckBox::toggled, this, &Account::enableApply);
 
     connect(ui->Command1, &QPushButton::clicked, this, &Account::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Account::Command2_Click);
@@ -122,6 +126,8 @@ void Account::Form_Load()
     ui->Check5->setChecked(record.AlwaysOnTop != 0);
     ui->Check6->setChecked(record.AskBefore != 0);
     ui->Check7->setChecked(record.SysTray != 0);
+    // Starting with the desktop is the autostart file itself, not a key.
+    ui->AutostartCheck->setChecked(AutostartEntry(record.ProfileName).exists());
 
     // The dependent rules must hold even where filling changed nothing.
     Text5_Change();
@@ -211,10 +217,16 @@ bool Account::SaveAccountSettings()
     if (!stored)
         m_desktop.message(this, QMessageBox::Critical, ProgramInfo::title(), StoreFailedMessage);
 
+    const AutostartEntry autostart(record.ProfileName);
+    const bool autostartSet = ui->AutostartCheck->isChecked() ? autostart.create() : autostart.remove();
+    if (!autostartSet)
+        m_desktop.message(this, QMessageBox::Critical, ProgramInfo::title(),
+                          AutostartFailedMessage.arg(AutostartEntry::defaultFolder()));
+
     m_host.setTitle(ProgramInfo::title() + QStringLiteral(" - ") + record.NameInBar);
     // Blanks count as a reader here, as they do at start-up.
     m_host.setReaderMenuEnabled(!record.MailReader.isEmpty());
-    return stored;
+    return stored && autostartSet;
 }
 
 void Account::Command1_Click()

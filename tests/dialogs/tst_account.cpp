@@ -1,5 +1,6 @@
 #include "account.h"
 #include "accounthost.h"
+#include "autostartentry.h"
 #include "fakedesktop.h"
 #include "generalstuff.h"
 #include "scramblepassword.h"
@@ -93,6 +94,17 @@ struct Harness
     std::unique_ptr<Account> dialog;
 };
 
+QString desktopFileValue(const QString& fileName, const QString& key)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("(no file)");
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith(key.toUtf8() + '='))
+            return QString::fromUtf8(line.mid(key.size() + 1));
+    return QStringLiteral("(no key)");
+}
+
 } // namespace
 
 class TestAccount : public QObject
@@ -122,6 +134,10 @@ private slots:
     void failedStoreWriteIsReported();
     void fieldLengthLimits_data();
     void fieldLengthLimits();
+    void autostartExecLine_data();
+    void autostartExecLine();
+    void autostartFileNames();
+    void autostartCheckCreatesAndRemovesTheFile();
 };
 
 void TestAccount::opensWithStartUpDefaults()
@@ -228,7 +244,7 @@ void TestAccount::everyEditEnablesApply_data()
 {
     QTest::addColumn<QString>("name");
     for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9",
-                             "Check2", "Check3", "Check4", "Check5", "Check6", "Check7"})
+                             "Check2", "Check3", "Check4", "Check5", "Check6", "Check7", "AutostartCheck"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -696,6 +712,104 @@ void TestAccount::fieldLengthLimits()
         keys.append(QChar(u'a' + i % 26));
     QTest::keyClicks(field, keys);
     QCOMPARE(field->text(), keys.left(kept));
+}
+
+void TestAccount::autostartExecLine_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("exec"); // quoted for Exec, then escaped as a string value
+
+    QTest::newRow("plain") << "postowl"
+                           << "Home"
+                           << "postowl Home";
+    QTest::newRow("blank") << "postowl"
+                           << "Home Office"
+                           << R"(postowl "Home Office")";
+    QTest::newRow("quotes") << "postowl"
+                            << R"(it's "mine")"
+                            << R"(postowl "it's \\"mine\\"")";
+    QTest::newRow("percent and dollar") << "postowl"
+                                        << "50% $HOME"
+                                        << R"(postowl "50%% \\$HOME")";
+    QTest::newRow("backslash") << "postowl"
+                               << R"(C:\mail)"
+                               << R"(postowl "C:\\\\mail")";
+    QTest::newRow("backtick") << "postowl"
+                              << "a`b"
+                              << R"(postowl "a\\`b")";
+    QTest::newRow("line break") << "postowl"
+                                << "two\nlines"
+                                << R"(postowl "two\nlines")";
+    QTest::newRow("percent alone") << "postowl"
+                                   << "100%"
+                                   << "postowl 100%%";
+    // The program reads these as options; blanks around a name are dropped.
+    QTest::newRow("--help") << "postowl"
+                            << "--help"
+                            << R"(postowl " --help")";
+    QTest::newRow("-reverse") << "postowl"
+                              << "-reverse"
+                              << R"(postowl " -reverse")";
+    QTest::newRow("program with a blank") << "/opt/my mail/postowl"
+                                          << "Home"
+                                          << R"("/opt/my mail/postowl" Home)";
+}
+
+void TestAccount::autostartExecLine()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, profile);
+    QFETCH(QString, exec);
+    QCOMPARE(AutostartEntry::execValue(program, profile), exec);
+}
+
+void TestAccount::autostartFileNames()
+{
+    const QStringList profiles{"Home",    "Home Office", "Home%20Office", "../.bashrc",
+                               ".hidden", "a/b",         "a%2Fb",         "Büro"};
+    QSet<QString> names;
+    for (const QString& profile : profiles) {
+        const QString name = AutostartEntry::fileName(profile);
+        QVERIFY2(!name.contains(u'/') && name.startsWith(QStringLiteral("postowl-")), qPrintable(name));
+        names.insert(name);
+    }
+    QCOMPARE(names.size(), profiles.size());
+    QCOMPARE(AutostartEntry::fileName(QStringLiteral("Home Office")),
+             QStringLiteral("postowl-Home%20Office.desktop"));
+}
+
+void TestAccount::autostartCheckCreatesAndRemovesTheFile()
+{
+    const QString profile = QStringLiteral(R"(Autostart it's "50%" C:\ $HOME)");
+    const QString folder = AutostartEntry::defaultFolder();
+    QVERIFY(folder.contains(QStringLiteral(".qttest"))); // never the user's own autostart folder
+    const QString entry = folder + u'/' + AutostartEntry::fileName(profile);
+    const QString neighbour = folder + u'/' + AutostartEntry::fileName(profile + u' ');
+    QFile::remove(entry);
+    QVERIFY(QDir().mkpath(folder) && QFile(neighbour).open(QIODevice::WriteOnly));
+
+    Harness h;
+    h.run.ProfileSettings.ProfileName = profile;
+    h.open();
+    QVERIFY(!h.check("AutostartCheck")->isChecked());
+    h.fillValid();
+    h.check("AutostartCheck")->click();
+    h.button("Command1")->click();
+    QVERIFY(h.desktop.messages.isEmpty());
+    QCOMPARE(desktopFileValue(entry, QStringLiteral("Exec")),
+             AutostartEntry::execValue(AutostartEntry::program(), profile));
+    QCOMPARE(desktopFileValue(entry, QStringLiteral("Name")),
+             QStringLiteral(R"(PostOwl (Autostart it's "50%" C:\\ $HOME))"));
+
+    // Opened again, the box shows the file; unticked and applied, that file goes.
+    h.open();
+    QVERIFY(h.check("AutostartCheck")->isChecked());
+    QVERIFY(!h.applyEnabled());
+    h.check("AutostartCheck")->click();
+    h.button("Command1")->click();
+    QVERIFY(!QFileInfo::exists(entry));
+    QVERIFY(QFile::remove(neighbour));
 }
 
 QTEST_MAIN(TestAccount)

@@ -1,0 +1,131 @@
+#include "singleinstance.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+const QByteArray RaiseRequest = QByteArrayLiteral("raise\n");
+const QByteArray RaisedReply = QByteArrayLiteral("raised\n");
+
+} // namespace
+
+SingleInstance::SingleInstance(const QString& profileName, const QString& folder, QObject* parent)
+    : QObject(parent), m_folder(folder)
+{
+    const QByteArray hash = QCryptographicHash::hash(profileName.toUtf8(), QCryptographicHash::Sha256);
+    m_key = QStringLiteral("postowl-") + QString::fromLatin1(hash.toHex().left(32));
+#ifdef Q_OS_UNIX
+    // A full path keeps the socket in the user's own folder instead of /tmp.
+    m_serverName = m_folder + QLatin1Char('/') + m_key + QStringLiteral(".socket");
+#else
+    m_serverName = m_key;
+#endif
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    connect(&m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server.nextPendingConnection())
+            answer(socket);
+    });
+}
+
+SingleInstance::~SingleInstance()
+{
+    // Close the socket before the lock goes, so the next run finds it free.
+    m_server.close();
+}
+
+QString SingleInstance::runtimeFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+
+QString SingleInstance::lockFileName() const
+{
+    return m_folder + QLatin1Char('/') + m_key + QStringLiteral(".lock");
+}
+
+SingleInstance::Claim SingleInstance::claim(int timeoutMs)
+{
+    QDir().mkpath(m_folder);
+    m_lock = std::make_unique<QLockFile>(lockFileName());
+    // Held for the whole run: only a holder that is no longer running makes it stale.
+    m_lock->setStaleLockTime(0);
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (m_lock->tryLock(0)) {
+            listen();
+            return Claim::First;
+        }
+        if (m_lock->error() != QLockFile::LockFailedError) {
+            // Without a usable runtime folder, watching twice beats not watching.
+            qWarning("PostOwl: cannot lock %s; another run of the profile would not be noticed",
+                     qPrintable(lockFileName()));
+            return Claim::First;
+        }
+        if (askToRaise(int(qBound<qint64>(qint64(1), deadline.remainingTime(), qint64(1000)))))
+            return Claim::OtherRaised;
+        if (deadline.hasExpired())
+            return Claim::OtherUnreachable;
+        // The holder may be starting (not listening yet) or ending (lock about to go).
+        QThread::msleep(50);
+    }
+}
+
+void SingleInstance::listen()
+{
+    // We hold the lock: a socket left behind by a crashed run is ours to remove.
+    QLocalServer::removeServer(m_serverName);
+    if (!m_server.listen(m_serverName))
+        qWarning("PostOwl: cannot listen on %s: %s", qPrintable(m_serverName),
+                 qPrintable(m_server.errorString()));
+}
+
+void SingleInstance::answer(QLocalSocket* socket)
+{
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    const auto readRequest = [this, socket] {
+        // The request is one short line; anything longer is not one of ours.
+        if (!socket->canReadLine()) {
+            if (socket->bytesAvailable() > RaiseRequest.size())
+                socket->disconnectFromServer();
+            return;
+        }
+        if (socket->readLine(64) == RaiseRequest) {
+            emit raiseRequested();
+            socket->write(RaisedReply);
+        }
+        socket->disconnectFromServer();
+    };
+    connect(socket, &QLocalSocket::readyRead, this, readRequest);
+    if (socket->bytesAvailable() > 0)
+        readRequest();
+}
+
+bool SingleInstance::askToRaise(int timeoutMs)
+{
+    QLocalSocket socket;
+    QEventLoop loop;
+    QByteArray reply;
+    connect(&socket, &QLocalSocket::connected, &loop, [&socket] { socket.write(RaiseRequest); });
+    connect(&socket, &QLocalSocket::readyRead, &loop, [&] {
+        reply += socket.readAll();
+        if (reply.contains('\n'))
+            loop.quit();
+    });
+    connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
+    connect(&socket, &QLocalSocket::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    socket.connectToServer(m_serverName);
+    // A run in this very process answers from this event loop, so wait in one.
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        loop.exec();
+    reply += socket.readAll();
+    return reply == RaisedReply;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QLockFile;
+
+// One run per profile. The first run of a profile holds a lock file in the
+// user's runtime folder and listens on a local socket beside it; a later start
+// of the same profile finds the lock taken, asks the running one through the
+// socket to bring its window up, and ends. Both names come from a hash of the
+// profile name, so any name is safe and different profiles run side by side.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Claim {
+        First,           // this run watches the profile
+        OtherRaised,     // another run watches it and has brought its window up
+        OtherUnreachable // another run holds the lock but did not answer
+    };
+
+    explicit SingleInstance(const QString& profileName, const QString& folder = runtimeFolder(),
+                            QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // Takes the profile's lock, or asks its holder to come to the front. Waits
+    // at most timeoutMs for a holder that is still starting or just ending.
+    Claim claim(int timeoutMs = 3000);
+
+    static QString runtimeFolder();
+    QString lockFileName() const;
+    QString serverName() const { return m_serverName; }
+
+signals:
+    // Another start of this profile wants the window brought up.
+    void raiseRequested();
+
+private:
+    void listen();
+    void answer(class QLocalSocket* socket);
+    bool askToRaise(int timeoutMs);
+
+    QString m_folder;
+    QString m_key;
+    QString m_serverName;
+    std::unique_ptr<QLockFile> m_lock;
+    QLocalServer m_server;
+};

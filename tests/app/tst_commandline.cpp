@@ -1,0 +1,191 @@
+#include "commandline.h"
+#include "singleinstance.h"
+#include "verboselog.h"
+
+#include <QBuffer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// The real program: on the offscreen screen with throw-away folders, or with
+// no display at all, where creating the application would abort it.
+QProcess* startProgram(QObject* parent, const QStringList& arguments, const QTemporaryDir* dir = nullptr)
+{
+    auto* process = new QProcess(parent);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.insert("QT_QPA_PLATFORM", dir ? "offscreen" : "xcb");
+    if (dir) {
+        environment.insert("XDG_CONFIG_HOME", dir->filePath("config"));
+        environment.insert("XDG_RUNTIME_DIR", dir->path());
+    }
+    process->setProcessEnvironment(environment);
+    process->start(POSTOWL_BINARY, arguments);
+    return process;
+}
+
+} // namespace
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void answersWithoutDisplay_data();
+    void answersWithoutDisplay();
+    void oneRunPerProfile();
+    void secondStartRaisesTheRunningOne();
+    void verboseLogNeverShowsThePassword_data();
+    void verboseLogNeverShowsThePassword();
+};
+
+void TestCommandLine::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<bool>("verbose");
+    QTest::addColumn<QString>("profile");
+
+    const int run = int(CommandLine::Action::Run);
+    QTest::newRow("none") << QStringList() << run << false << "DEFAULT";
+    QTest::newRow("-h") << QStringList{"-h"} << int(CommandLine::Action::Help) << false << "";
+    QTest::newRow("-v") << QStringList{"-v"} << int(CommandLine::Action::Version) << false << "";
+    QTest::newRow("Qt's -reverse is a name") << QStringList{"-reverse"} << run << false << "-reverse";
+    QTest::newRow("Qt's -style is a name")
+        << QStringList{"-style", "fusion"} << run << false << "-style fusion";
+    QTest::newRow("--help beside a name") << QStringList{"--help", "me"} << run << false << "--help me";
+    QTest::newRow("--help with a blank") << QStringList{" --help"} << run << false << "--help";
+    QTest::newRow("--verbose and a name")
+        << QStringList{"--verbose", "Home", "Office"} << run << true << "Home Office";
+    QTest::newRow("--verbose after the name")
+        << QStringList{"Home", "--verbose"} << run << false << "Home --verbose";
+}
+
+void TestCommandLine::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(bool, verbose);
+    QFETCH(QString, profile);
+
+    const CommandLine commandLine = CommandLine::parse(arguments);
+    QCOMPARE(int(commandLine.action), action);
+    QCOMPARE(commandLine.verbose, verbose);
+    if (action == int(CommandLine::Action::Run))
+        QCOMPARE(commandLine.profileName, profile);
+}
+
+void TestCommandLine::answersWithoutDisplay_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList usage{"Usage: postowl [--verbose] [profile name]\n",
+                            "$XDG_CONFIG_HOME/POSTOWL/POSTOWL.conf", "POSTOWL_POP3_PORT",
+                            "POSTOWL_SMS_GATEWAY"};
+    const QString version = QStringLiteral("postowl %1.%2.%3.%4\n")
+                                .arg(POSTOWL_VERSION_MAJOR)
+                                .arg(POSTOWL_VERSION_MINOR)
+                                .arg(POSTOWL_VERSION_PATCH)
+                                .arg(POSTOWL_VERSION_REVISION);
+    QTest::newRow("--help") << "--help" << usage;
+    QTest::newRow("--version") << "--version" << QStringList{version};
+}
+
+void TestCommandLine::answersWithoutDisplay()
+{
+    QFETCH(QString, option);
+    QFETCH(QStringList, expected);
+
+    QProcess* process = startProgram(this, {option});
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+    const QString output = QString::fromLocal8Bit(process->readAllStandardOutput());
+    if (expected.size() == 1)
+        QCOMPARE(output, expected.first());
+    for (const QString& text : expected)
+        QVERIFY2(output.contains(text), qPrintable(text));
+}
+
+void TestCommandLine::oneRunPerProfile()
+{
+    QTemporaryDir dir;
+    // Hashed names: a profile that looks like a path stays in the folder.
+    auto first = std::make_unique<SingleInstance>("../Home/Office", dir.path());
+    QSignalSpy raised(first.get(), &SingleInstance::raiseRequested);
+    QCOMPARE(first->claim(), SingleInstance::Claim::First);
+    QCOMPARE(QFileInfo(first->lockFileName()).absolutePath(), dir.path());
+
+    QCOMPARE(SingleInstance("../Home/Office", dir.path()).claim(2000), SingleInstance::Claim::OtherRaised);
+    QCOMPARE(raised.count(), 1);
+    QCOMPARE(SingleInstance("Home Office", dir.path()).claim(), SingleInstance::Claim::First);
+
+    first.reset();
+    QCOMPARE(SingleInstance("../Home/Office", dir.path()).claim(), SingleInstance::Claim::First);
+}
+
+void TestCommandLine::secondStartRaisesTheRunningOne()
+{
+    QTemporaryDir dir;
+    const auto listening = [&] { return QDir(dir.path()).entryList({"*.socket"}, QDir::System).size(); };
+
+    // The profile has no server yet: the first run waits in the Account dialog.
+    QProcess* first = startProgram(this, {"Home", "Office"}, &dir);
+    QTRY_COMPARE_WITH_TIMEOUT(listening(), 1, 10000);
+    // Where the raise failed, a message box would wait for ever on this screen.
+    QProcess* second = startProgram(this, {" Home Office "}, &dir);
+    QVERIFY(second->waitForFinished(10000));
+    QCOMPARE(second->exitCode(), 0);
+    QCOMPARE(first->state(), QProcess::Running);
+
+    // A run that crashed leaves its lock behind; the next run takes it over.
+    first->kill();
+    QVERIFY(first->waitForFinished(5000));
+    QProcess* restarted = startProgram(this, {"Home Office"}, &dir);
+    QVERIFY(restarted->waitForStarted(5000));
+    QProcess* third = startProgram(this, {"Home Office"}, &dir);
+    QVERIFY(third->waitForFinished(10000));
+    QCOMPARE(third->exitCode(), 0);
+    QCOMPARE(restarted->state(), QProcess::Running);
+    restarted->kill();
+    restarted->waitForFinished(5000);
+}
+
+void TestCommandLine::verboseLogNeverShowsThePassword_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("written");
+
+    QTest::newRow("command") << "PASS s3cret"
+                             << "PASS ****";
+    QTest::newRow("with a direction") << "> pass s3cret word"
+                                      << "> PASS ****";
+    QTest::newRow("already masked") << "C: PASS ****"
+                                    << "C: PASS ****";
+    QTest::newRow("reply") << "+OK 3 4200"
+                           << "+OK 3 4200";
+    QTest::newRow("line end dropped") << "USER alice\r\n"
+                                      << "USER alice";
+    QTest::newRow("terminal escape") << "-ERR \x1b[2Jgone"
+                                     << "-ERR \\x1b[2Jgone";
+}
+
+void TestCommandLine::verboseLogNeverShowsThePassword()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, written);
+
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    VerboseLog(buffer).write(line);
+    QCOMPARE(QString::fromUtf8(buffer.data()), written + '\n');
+}
+
+QTEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
