@@ -3,6 +3,7 @@
 #include "accounthost.h"
 #include "mailcheck.h"
 #include "mailcheckview.h"
+#include "networkaccess.h"
 #include "smsclient.h"
 
 #include <QMainWindow>
@@ -81,6 +82,7 @@ private:
     SettingsStore& m_store;
     Desktop& m_desktop;
     MailCheck m_mailCheck;
+    NetworkAccess m_network; // the run's one HTTP client, made before its users
     SmsClient m_sms;
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
