@@ -41,6 +41,7 @@ public:
     }
     void setReaderMenuEnabled(bool enabled) override { readerMenu = enabled ? 1 : 0; }
     void SendSMSNotify() override { calls.append(QStringLiteral("SendSMSNotify")); }
+    void pushNotify(const QString& text) override { calls.append(QStringLiteral("push: ") + text); }
 
     QStringList calls;
     QString title;
@@ -471,8 +472,8 @@ void TestAccount::storeAfterApply()
     QStringList keys = file.childKeys();
     keys.sort();
     QCOMPARE(keys, QStringList({"AlwaysOnTop", "AskBefore", "Interval", "MailReader", "NameInBar",
-                                "NotifyOnce", "Password", "PlaySound", "SMSMobile", "SMSPassword",
-                                "SMSUserID", "ServerName", "StartReader", "SysTray", "UserName"}));
+                                "NotifyOnce", "Password", "PlaySound", "Popup", "PushURL", "SMSMobile",
+                                "SMSPassword", "SMSUserID", "ServerName", "StartReader", "SysTray", "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
                                            {"NameInBar", "Work mail"},
@@ -486,6 +487,8 @@ void TestAccount::storeAfterApply()
                                            {"PlaySound", "0"},
                                            {"AlwaysOnTop", "1"},
                                            {"SysTray", "1"},
+                                           {"Popup", "1"},
+                                           {"PushURL", ""},
                                            {"Password", ScramblePassword(password)},
                                            {"SMSPassword", ScramblePassword(smsPassword)}};
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
