@@ -70,8 +70,6 @@ private slots:
     void push_data();
     void push();
     void switchedOffSendsNothing();
-    void acceptedPushUrls_data();
-    void acceptedPushUrls();
     void screenshotUnderNotificationDaemon();
 };
 
@@ -208,28 +206,6 @@ void TestNotify::switchedOffSendsNothing()
     QTRY_COMPARE(server.requests().size(), 1);
     QCOMPARE(service.calls.first().body, QStringLiteral("on"));
     QCOMPARE(server.requests().first().body, QByteArray("on"));
-}
-
-void TestNotify::acceptedPushUrls_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("accepted");
-
-    QTest::newRow("https") << "https://ntfy.example/postowl" << true;
-    QTest::newRow("http with port, capitals") << "HTTP://127.0.0.1:8080/mail" << true;
-    QTest::newRow("blanks around") << "  https://ntfy.example/t  " << true;
-    QTest::newRow("ftp") << "ftp://ntfy.example/postowl" << false;
-    QTest::newRow("file") << "file:///etc/passwd" << false;
-    QTest::newRow("no scheme") << "ntfy.example/postowl" << false;
-    QTest::newRow("no host") << "https:///postowl" << false;
-    QTest::newRow("empty") << "" << false;
-}
-
-void TestNotify::acceptedPushUrls()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, accepted);
-    QCOMPARE(PushClient::acceptedUrl(text).isValid(), accepted);
 }
 
 void TestNotify::screenshotUnderNotificationDaemon()

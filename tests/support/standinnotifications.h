@@ -31,7 +31,6 @@ public:
 
     // False when the bus cannot be reached or the name is taken.
     bool registered() const { return m_registered; }
-
     // As if the user chose `actionKey` of notification `id`.
     void invoke(uint id, const QString& actionKey) { emit ActionInvoked(id, actionKey); }
 
@@ -40,7 +39,6 @@ public:
 public slots:
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary,
                 const QString& body, const QStringList& actions, const QVariantMap& hints, int expireTimeout);
-    QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
 
 signals:
     void ActionInvoked(uint id, const QString& actionKey);
@@ -48,5 +46,4 @@ signals:
 private:
     QDBusConnection m_bus;
     bool m_registered = false;
-    uint m_lastId = 0;
 };
