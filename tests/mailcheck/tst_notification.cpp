@@ -54,14 +54,17 @@ void TestNotification::showsCount_data()
     QTest::addColumn<QColor>("color");
     QTest::addColumn<QStringList>("announced"); // on the desktop and the phone
 
-    QTest::newRow("three") << "Home" << 3 << "3 message(s)" << "Home - 3 message(s)" << StatusColors::mailWaiting()
+    QTest::newRow("three") << "Home" << 3 << "3 message(s)"
+                           << "Home - 3 message(s)" << StatusColors::mailWaiting()
                            << QStringList{"Home - 3 message(s)"};
-    QTest::newRow("one") << "Home" << 1 << "1 message(s)" << "Home - 1 message(s)" << StatusColors::mailWaiting()
+    QTest::newRow("one") << "Home" << 1 << "1 message(s)"
+                         << "Home - 1 message(s)" << StatusColors::mailWaiting()
                          << QStringList{"Home - 1 message(s)"};
-    QTest::newRow("three, empty description") << "" << 3 << "3 message(s)" << " - 3 message(s)"
-                                              << StatusColors::mailWaiting() << QStringList{"3 message(s)"};
-    QTest::newRow("none, empty description") << "" << 0 << "No messages" << " - No messages"
-                                             << StatusColors::failure() << QStringList();
+    QTest::newRow("three, empty description")
+        << "" << 3 << "3 message(s)"
+        << " - 3 message(s)" << StatusColors::mailWaiting() << QStringList{"3 message(s)"};
+    QTest::newRow("none, empty description") << "" << 0 << "No messages"
+                                             << " - No messages" << StatusColors::failure() << QStringList();
 }
 
 void TestNotification::showsCount()
