@@ -32,7 +32,7 @@ QIcon mailboxIcon(bool mailWaiting)
 
 Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& clock, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_run(run), m_store(store), m_desktop(desktop),
-      m_mailCheck(run, clock, desktop, *this), m_sms(run)
+      m_mailCheck(run, clock, desktop, *this), m_sms(run, m_network), m_push(m_network)
 {
     // The icons live in this static library; make sure they are linked in.
     Q_INIT_RESOURCE(icons);
@@ -62,6 +62,9 @@ Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& c
         if (!m_unloaded)
             saveWindowPosition();
     });
+    connect(&m_notifier, &DesktopNotifier::activated, this, &Form1::notificationChosen);
+    connect(&m_notifier, &DesktopNotifier::unanswered, this, &Form1::showInTray);
+    connect(&m_tray, &QSystemTrayIcon::messageClicked, this, &Form1::notificationChosen);
 }
 
 Form1::~Form1() = default;
@@ -282,6 +285,40 @@ void Form1::mnuAbout_Click()
 void Form1::SendSMSNotify()
 {
     m_sms.SendSMSNotify();
+}
+
+void Form1::announceNewMail(const QString& text)
+{
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    if (settings.Popup != 0)
+        m_notifier.show(ProgramInfo::applicationTitle(), text, mailboxIcon(true).pixmap(32, 32).toImage());
+    if (!settings.PushURL.isEmpty())
+        pushNotify(text);
+}
+
+void Form1::pushNotify(const QString& text)
+{
+    m_push.push(m_run.ProfileSettings.PushURL, text);
+}
+
+// Where no notification service took it, the tray's balloon shows it.
+void Form1::showInTray(const QString& summary, const QString& body)
+{
+    if (m_desktop.trayAvailable() && m_tray.isVisible())
+        m_tray.showMessage(summary, body, mailboxIcon(true));
+}
+
+// The user chose the notification: to the mail, like the Mailbox command, or
+// without a reader to the window.
+void Form1::notificationChosen()
+{
+    if (!m_run.ProfileSettings.MailReader.isEmpty()) {
+        mnuReader_Click();
+        return;
+    }
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 void Form1::setStatusText(const QString& text)

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "accounthost.h"
+#include "desktopnotifier.h"
 #include "mailcheck.h"
 #include "mailcheckview.h"
+#include "networkaccess.h"
+#include "pushclient.h"
 #include "smsclient.h"
 
 #include <QMainWindow>
@@ -52,15 +55,19 @@ public:
     void UpdateTrayIcon() override;
     void mnuReader_Click() override;
     void SendSMSNotify() override;
+    void announceNewMail(const QString& text) override;
     QWidget* dialogParent() override { return this; }
 
     // AccountHost (setTitle, SetTopMost and SendSMSNotify serve both)
     void setReaderMenuEnabled(bool enabled) override;
     void pauseChecks() override;
     void resumeChecks() override;
+    void pushNotify(const QString& text) override;
 
     MailCheck& mailCheck() { return m_mailCheck; }
     QSystemTrayIcon& trayIcon() { return m_tray; }
+    DesktopNotifier& desktopNotifier() { return m_notifier; }
+    PushClient& pushClient() { return m_push; }
 
     // The tray's tooltip holds at most 63 characters.
     static constexpr int MaxTooltipLength = 63;
@@ -79,13 +86,18 @@ private:
     void hideToTray();
     double twipsPerPixel() const;
     void openAccountDialog();
+    void notificationChosen();
+    void showInTray(const QString& summary, const QString& body);
 
     std::unique_ptr<Ui::Form1> ui;
     GeneralStuff& m_run;
     SettingsStore& m_store;
     Desktop& m_desktop;
     MailCheck m_mailCheck;
+    NetworkAccess m_network; // the run's one HTTP client, made before its users
     SmsClient m_sms;
+    DesktopNotifier m_notifier;
+    PushClient m_push;
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
     bool m_placed = false; // shown, or put where the profile says

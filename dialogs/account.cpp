@@ -8,6 +8,7 @@
 #include "hashmask.h"
 #include "leadingnumber.h"
 #include "programinfo.h"
+#include "pushclient.h"
 #include "settingsstore.h"
 #include "ui_account.h"
 
@@ -31,6 +32,8 @@ const QString InvalidMobileMessage =
 const QString NotifyOnceWarning =
     QStringLiteral("WARNING: It is strongly recommended to enable 'Notify only once' if you want to "
                    "receive messages on your GSM phone.");
+const QString InvalidPushUrlMessage = QStringLiteral("The push URL must start with http:// or https://.");
+const QString TestPushText = QStringLiteral("This is a test message from PostOwl.");
 const QString StoreFailedMessage =
     QStringLiteral("The settings could not be written to the settings store. PostOwl uses them until it "
                    "ends, but they will be lost then unless they can be applied again.");
@@ -77,6 +80,11 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
     // Every change of a field, by the user or by the dialog itself, counts as an edit.
     for (QLineEdit* field : {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text6, ui->Text7, ui->Text8})
         connect(field, &QLineEdit::textChanged, this, &Account::enableApply);
+    connect(ui->PushUrlField, &QLineEdit::textChanged, this, [this] {
+        updateTestButton();
+        enableApply();
+    });
+    connect(ui->PopupCheck, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->Text5, &QLineEdit::textChanged, this, &Account::Text5_Change);
     connect(ui->Text9, &QLineEdit::textChanged, this, &Account::Text9_Change);
     for (QCheckBox* box : {ui->Check2, ui->Check4, ui->Check5, ui->Check6, ui->Check7})
@@ -114,6 +122,7 @@ void Account::Form_Load()
     ui->Text8->setText(record.SMSPassword);
     ui->Text9->setText(record.SMSMobile);
     ui->Text6->setText(QString::number(record.Interval));
+    ui->PushUrlField->setText(record.PushURL);
 
     // A password typed at the prompt during this run, while the store keeps
     // none, is not shown: the field shows only a password that was saved.
@@ -128,6 +137,7 @@ void Account::Form_Load()
     ui->Check7->setChecked(record.SysTray != 0);
     // Starting with the desktop is the autostart file itself, not a key.
     ui->AutostartCheck->setChecked(AutostartEntry(record.ProfileName).exists());
+    ui->PopupCheck->setChecked(record.Popup != 0);
 
     // The dependent rules must hold even where filling changed nothing.
     Text5_Change();
@@ -164,8 +174,16 @@ void Account::Text9_Change()
     ui->Text7->setEnabled(mobileGiven);
     ui->Text8->setEnabled(mobileGiven);
     ui->Label10->setEnabled(mobileGiven);
-    ui->Command4->setEnabled(mobileGiven);
+    updateTestButton();
     enableApply();
+}
+
+// Test sends a test SMS when a mobile number is given and a test push when a
+// push URL is: it can be pressed when there is either to test.
+void Account::updateTestButton()
+{
+    ui->Command4->setEnabled(!trimBlanks(ui->Text9->text()).isEmpty() ||
+                             !trimBlanks(ui->PushUrlField->text()).isEmpty());
 }
 
 bool Account::SaveAccountSettings()
@@ -189,6 +207,13 @@ bool Account::SaveAccountSettings()
         return false;
     }
 
+    // Blanks only count as no push URL, as they count as no mobile number.
+    const QString pushUrl = ui->PushUrlField->text();
+    if (!trimBlanks(pushUrl).isEmpty() && !PushClient::acceptedUrl(pushUrl).isValid()) {
+        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidPushUrlMessage);
+        return false;
+    }
+
     // From here on the save runs to its end: record, store, main window.
     ProfileSettings& record = m_run.ProfileSettings;
     record.ServerName = ui->Text1->text();
@@ -207,6 +232,8 @@ bool Account::SaveAccountSettings()
     record.AlwaysOnTop = ui->Check5->isChecked() ? 1 : 0;
     record.AskBefore = ui->Check6->isChecked() ? 1 : 0;
     record.SysTray = ui->Check7->isChecked() ? 1 : 0;
+    record.Popup = ui->PopupCheck->isChecked() ? 1 : 0;
+    record.PushURL = trimBlanks(pushUrl).isEmpty() ? QString() : pushUrl.trimmed();
 
     if (!trimBlanks(record.SMSMobile).isEmpty() && record.NotifyOnce == 0)
         m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), NotifyOnceWarning);
@@ -259,11 +286,17 @@ void Account::Command4_Click()
     if (!SaveAccountSettings())
         return;
     ui->Command1->setEnabled(false);
-    const QString question = QStringLiteral("This sends a test message to your GSM mobile phone ") +
-                             m_run.ProfileSettings.SMSMobile + QLatin1Char('.');
-    if (m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), question,
-                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
-        m_host.SendSMSNotify();
+    const ProfileSettings& record = m_run.ProfileSettings;
+    if (!trimBlanks(record.SMSMobile).isEmpty()) {
+        const QString question = QStringLiteral("This sends a test message to your GSM mobile phone ") +
+                                 record.SMSMobile + QLatin1Char('.');
+        if (m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), question,
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
+            m_host.SendSMSNotify();
+    }
+    // A push costs nothing and goes where the user just said: no question.
+    if (!record.PushURL.isEmpty())
+        m_host.pushNotify(TestPushText);
 }
 
 void Account::centreOnScreen()

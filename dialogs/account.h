@@ -51,6 +51,7 @@ public:
 
 private:
     void enableApply();
+    void updateTestButton();
     void centreOnScreen();
 
     std::unique_ptr<Ui::Account> ui;

@@ -21,4 +21,6 @@ public:
     virtual void setReaderMenuEnabled(bool enabled) = 0;
     // Starts an SMS notification with the record's SMS fields.
     virtual void SendSMSNotify() = 0;
+    // Pushes `text` to the record's push URL.
+    virtual void pushNotify(const QString& text) = 0;
 };

@@ -21,6 +21,9 @@ public:
     // Starts the mail reader; every failure is ignored.
     virtual void mnuReader_Click() = 0;
     virtual void SendSMSNotify() = 0;
+    // Tells the user of new mail on the desktop and on the phone, as far as
+    // the profile asks for it; `text` is e.g. "Home - 3 message(s)".
+    virtual void announceNewMail(const QString& text) = 0;
     // Parent for the check's message boxes.
     virtual QWidget* dialogParent() = 0;
 };

@@ -34,14 +34,16 @@ void NewMailNotification::handleCount(int count)
         return;
     if (m_run.ProfileSettings.NotifyOnce != 0 && count == previousCount)
         return;
-    notify();
+    notify(status);
 }
 
-void NewMailNotification::notify()
+void NewMailNotification::notify(const QString& status)
 {
     const ProfileSettings& settings = m_run.ProfileSettings;
     if (settings.PlaySound == 1)
         m_desktop.beep();
+    m_view.announceNewMail(
+        settings.NameInBar.isEmpty() ? status : settings.NameInBar + QStringLiteral(" - ") + status);
 
     if (!trimBlanks(settings.SMSMobile).isEmpty() && !trimBlanks(settings.SMSUserID).isEmpty()
         && !trimBlanks(settings.SMSPassword).isEmpty())

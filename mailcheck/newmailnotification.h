@@ -3,6 +3,7 @@
 class Clock;
 class Desktop;
 class MailCheckView;
+class QString;
 struct GeneralStuff;
 
 // Turns the count of a completed check into what the user sees and hears.
@@ -14,7 +15,7 @@ public:
     void handleCount(int count);
 
 private:
-    void notify();
+    void notify(const QString& status);
 
     GeneralStuff& m_run;
     Clock& m_clock;

@@ -62,6 +62,8 @@ const std::vector<ProfileKey>& profileKeys()
         flag("AlwaysOnTop", &PS::AlwaysOnTop, 0),
         flag("SysTray", &PS::SysTray, 0),
         // Keys beyond the Account dialog's first fifteen follow here.
+        flag("Popup", &PS::Popup, 1),
+        text("PushURL", &PS::PushURL),
         windowEdge("WIN-X"),
         windowEdge("WIN-Y"),
     };

@@ -26,4 +26,7 @@ struct ProfileSettings
     QString SMSPassword;
     QString SMSMobile;
     quint8 SysTray;
+    // Beyond the Account dialog's first fifteen keys.
+    quint8 Popup;    // a desktop notification for new mail
+    QString PushURL; // where new mail is pushed to a phone; empty = nowhere
 };

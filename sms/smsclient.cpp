@@ -1,6 +1,7 @@
 #include "smsclient.h"
 
 #include "generalstuff.h"
+#include "networkaccess.h"
 #include "smsgateway.h"
 
 #include <QNetworkRequest>
@@ -40,25 +41,17 @@ bool pageArrived(const QNetworkReply& reply)
 
 } // namespace
 
-SmsClient::SmsClient(const GeneralStuff& run, QObject* parent) : QObject(parent), m_run(run)
+// The HTTP client keeps the gateway's redirections within the gateway, so the
+// login body with its password never goes to another host.
+SmsClient::SmsClient(const GeneralStuff& run, NetworkAccess& network, QObject* parent)
+    : QObject(parent), m_run(run), Inet1(network)
 {
-    // Qt would by default follow a 307 to any host and re-send the login body,
-    // password included, there. The gateway's own redirections stay within it.
-    Inet1.setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
-    Inet1.setTransferTimeout(DefaultTransferTimeoutMs);
-    // The manager's cookie jar lives as long as this client, i.e. the run, so a
-    // gateway session from one conversation serves the next.
 }
 
 SmsClient::~SmsClient()
 {
     if (QNetworkReply* reply = std::exchange(m_current, nullptr))
         reply->abort();
-}
-
-void SmsClient::setTransferTimeout(int milliseconds)
-{
-    Inet1.setTransferTimeout(milliseconds);
 }
 
 void SmsClient::setGateway(const QString& host, quint16 port)
@@ -91,6 +84,8 @@ QUrl SmsClient::pageUrl(const QString& path) const
 void SmsClient::startRequest(const QString& path, const QByteArray& formBody)
 {
     QNetworkRequest request(pageUrl(path));
+    if (m_transferTimeoutMs > 0)
+        request.setTransferTimeout(m_transferTimeoutMs);
     QNetworkReply* reply = nullptr;
     if (formBody.isEmpty()) {
         reply = Inet1.get(request);

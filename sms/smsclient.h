@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 
+class NetworkAccess;
 struct GeneralStuff;
 
 // Sends the new-mail SMS through the web SMS gateway by filling in its forms:
@@ -20,7 +20,6 @@ class SmsClient : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int DefaultTransferTimeoutMs = 60000;
     // Only this much of an answer is ever looked at; the rest is dropped as it
     // arrives, so a huge page costs no memory.
     static constexpr qsizetype ResponseReadLimit = 32768;
@@ -39,7 +38,9 @@ public:
     // Only the first ResponseReadLimit bytes of the answer count.
     static NextRequest nextRequest(int smsState, const QByteArray& responseText);
 
-    explicit SmsClient(const GeneralStuff& run, QObject* parent = nullptr);
+    // The conversation runs on the run's one HTTP client, whose cookie jar
+    // keeps the gateway session from one conversation to the next.
+    SmsClient(const GeneralStuff& run, NetworkAccess& network, QObject* parent = nullptr);
     ~SmsClient() override;
 
     // Starts a conversation with the GET of the SMS page and returns at once.
@@ -53,7 +54,8 @@ public:
     // True while a request of the conversation is under way.
     bool isBusy() const { return !m_current.isNull(); }
 
-    void setTransferTimeout(int milliseconds);
+    // A time-out for this client's requests other than the HTTP client's own.
+    void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
 
     // Talk to this gateway instead of the one smsGatewayUrl() names; an empty
     // host goes back to that one.
@@ -74,10 +76,11 @@ private:
     QByteArray smsBody() const;
 
     const GeneralStuff& m_run;
-    QNetworkAccessManager Inet1;
+    NetworkAccess& Inet1;
     QPointer<QNetworkReply> m_current;
     QByteArray m_responseText; // the first ResponseReadLimit bytes of m_current's answer
     QString m_gatewayHost;
     quint16 m_gatewayPort = 0;
     int m_smsState = 0;
+    int m_transferTimeoutMs = 0; // 0: the HTTP client's own
 };

@@ -149,6 +149,12 @@ void TestCommandLine::secondStartRaisesTheRunningOne()
     QVERIFY(first->waitForFinished(5000));
     QProcess* restarted = startProgram(this, {"Home Office"}, &dir);
     QVERIFY(restarted->waitForStarted(5000));
+    // The lock names its holder: wait until the restarted run holds it.
+    const auto holder = [&] {
+        QFile lock(QDir(dir.path()).entryInfoList({"*.lock"}, QDir::Files).value(0).filePath());
+        return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(holder(), restarted->processId(), 10000);
     QProcess* third = startProgram(this, {"Home Office"}, &dir);
     QVERIFY(third->waitForFinished(10000));
     QCOMPARE(third->exitCode(), 0);

@@ -35,6 +35,7 @@ public:
     void setTitle(const QString&) override {}
     void setReaderMenuEnabled(bool) override {}
     void SendSMSNotify() override {}
+    void pushNotify(const QString&) override {}
 };
 
 // Where a control draws its text, in its own coordinates, and the room it

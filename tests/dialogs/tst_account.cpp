@@ -25,6 +25,7 @@ const QString InvalidFields = QStringLiteral("The following field must have vali
                                              "Identification and Interval. Please correct the data entered.");
 const QString InvalidMobile = QStringLiteral("The GSM number must be in the international format including a "
                                              "valid country code (e.g  +419999999).");
+const QString InvalidPushUrl = QStringLiteral("The push URL must start with http:// or https://.");
 const QString NotifyOnceWarning = QStringLiteral("WARNING: It is strongly recommended to enable 'Notify only "
                                                  "once' if you want to receive messages on your GSM phone.");
 
@@ -42,6 +43,7 @@ public:
     }
     void setReaderMenuEnabled(bool enabled) override { readerMenu = enabled ? 1 : 0; }
     void SendSMSNotify() override { calls.append(QStringLiteral("SendSMSNotify")); }
+    void pushNotify(const QString& text) override { calls.append(QStringLiteral("push: ") + text); }
 
     QStringList calls;
     QString title;
@@ -131,6 +133,9 @@ private slots:
     void closingRestoresTimerAndTopMost();
     void testButton_data();
     void testButton();
+    void pushUrlAndPopup_data();
+    void pushUrlAndPopup();
+    void testButtonSendsTestPush();
     void failedStoreWriteIsReported();
     void fieldLengthLimits_data();
     void fieldLengthLimits();
@@ -150,6 +155,7 @@ void TestAccount::opensWithStartUpDefaults()
     QCOMPARE(h.text("Text6")->text(), QStringLiteral("5"));
     QVERIFY(h.check("Check2")->isChecked());
     QVERIFY(h.check("Check4")->isChecked());
+    QVERIFY(h.check("PopupCheck")->isChecked());
     for (const char* name : {"Check3", "Check5", "Check6", "Check7"})
         QVERIFY2(!h.check(name)->isChecked(), name);
     for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text7", "Text8", "Text9"})
@@ -243,8 +249,9 @@ void TestAccount::passwordShownOnlyWhenStored()
 void TestAccount::everyEditEnablesApply_data()
 {
     QTest::addColumn<QString>("name");
-    for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9",
-                             "Check2", "Check3", "Check4", "Check5", "Check6", "Check7", "AutostartCheck"})
+    for (const char* name :
+         {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9", "Check2", "Check3",
+          "Check4", "Check5", "Check6", "Check7", "PopupCheck", "PushUrlField", "AutostartCheck"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -486,9 +493,10 @@ void TestAccount::storeAfterApply()
     file.beginGroup(QStringLiteral("Home"));
     QStringList keys = file.childKeys();
     keys.sort();
-    QCOMPARE(keys, QStringList({"AlwaysOnTop", "AskBefore", "Interval", "MailReader", "NameInBar",
-                                "NotifyOnce", "Password", "PlaySound", "SMSMobile", "SMSPassword",
-                                "SMSUserID", "ServerName", "StartReader", "SysTray", "UserName"}));
+    QCOMPARE(keys,
+             QStringList({"AlwaysOnTop", "AskBefore", "Interval", "MailReader", "NameInBar", "NotifyOnce",
+                          "Password", "PlaySound", "Popup", "PushURL", "SMSMobile", "SMSPassword",
+                          "SMSUserID", "ServerName", "StartReader", "SysTray", "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
                                            {"NameInBar", "Work mail"},
@@ -502,6 +510,8 @@ void TestAccount::storeAfterApply()
                                            {"PlaySound", "0"},
                                            {"AlwaysOnTop", "1"},
                                            {"SysTray", "1"},
+                                           {"Popup", "1"},
+                                           {"PushURL", ""},
                                            {"Password", ScramblePassword(password)},
                                            {"SMSPassword", ScramblePassword(smsPassword)}};
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
@@ -655,6 +665,61 @@ void TestAccount::testButton()
     if (smsSent)
         expected.append(QStringLiteral("SendSMSNotify"));
     QCOMPARE(h.host.calls, expected);
+}
+
+void TestAccount::pushUrlAndPopup_data()
+{
+    QTest::addColumn<QString>("mobile");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("message"); // empty: saved
+
+    QTest::newRow("https") << ""
+                           << "https://ntfy.example/postowl" << QString();
+    QTest::newRow("blanks only") << ""
+                                 << "   " << QString();
+    QTest::newRow("no scheme") << ""
+                               << "ntfy.example/postowl" << InvalidPushUrl;
+    QTest::newRow("ftp") << ""
+                         << "ftp://ntfy.example/postowl" << InvalidPushUrl;
+    QTest::newRow("mobile judged first") << "0041"
+                                         << "ftp://x/y" << InvalidMobile;
+}
+
+void TestAccount::pushUrlAndPopup()
+{
+    QFETCH(QString, mobile);
+    QFETCH(QString, url);
+    QFETCH(QString, message);
+
+    Harness h;
+    h.open();
+    h.fillValid();
+    h.text("Text9")->setText(mobile);
+    h.text("PushUrlField")->setText(url);
+    h.check("PopupCheck")->setChecked(false);
+    h.button("Command1")->click();
+
+    QCOMPARE(h.desktop.messageTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(h.applyEnabled(), !message.isEmpty());
+    QCOMPARE(h.store->get(QStringLiteral("Home"), QStringLiteral("PushURL"), QStringLiteral("none")),
+             message.isEmpty() ? url.trimmed() : QStringLiteral("none"));
+    QCOMPARE(h.run.ProfileSettings.Popup, quint8(message.isEmpty() ? 0 : 1));
+}
+
+void TestAccount::testButtonSendsTestPush()
+{
+    Harness h;
+    h.open();
+    h.fillValid();
+    h.text("PushUrlField")->setText(QStringLiteral("https://ntfy.example/t"));
+    QVERIFY(h.button("Command4")->isEnabled());
+    h.button("Command4")->click(); // no mobile number: no SMS question
+    h.text("Text9")->setText(QStringLiteral("+41791234567"));
+    h.desktop.answerNext(QMessageBox::No);
+    h.button("Command4")->click();
+    QCOMPARE(h.desktop.messages.size(), 1);
+    const QString push = QStringLiteral("push: This is a test message from PostOwl.");
+    QCOMPARE(h.host.calls.filter(QStringLiteral("push")), QStringList({push, push}));
 }
 
 void TestAccount::failedStoreWriteIsReported()

@@ -52,11 +52,19 @@ void TestNotification::showsCount_data()
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QColor>("color");
+    QTest::addColumn<QStringList>("announced"); // on the desktop and the phone
 
-    QTest::newRow("three") << "Home" << 3 << "3 message(s)" << "Home - 3 message(s)" << StatusColors::mailWaiting();
-    QTest::newRow("one") << "Home" << 1 << "1 message(s)" << "Home - 1 message(s)" << StatusColors::mailWaiting();
-    QTest::newRow("none, empty description") << "" << 0 << "No messages" << " - No messages"
-                                             << StatusColors::failure();
+    QTest::newRow("three") << "Home" << 3 << "3 message(s)"
+                           << "Home - 3 message(s)" << StatusColors::mailWaiting()
+                           << QStringList{"Home - 3 message(s)"};
+    QTest::newRow("one") << "Home" << 1 << "1 message(s)"
+                         << "Home - 1 message(s)" << StatusColors::mailWaiting()
+                         << QStringList{"Home - 1 message(s)"};
+    QTest::newRow("three, empty description")
+        << "" << 3 << "3 message(s)"
+        << " - 3 message(s)" << StatusColors::mailWaiting() << QStringList{"3 message(s)"};
+    QTest::newRow("none, empty description") << "" << 0 << "No messages"
+                                             << " - No messages" << StatusColors::failure() << QStringList();
 }
 
 void TestNotification::showsCount()
@@ -66,6 +74,7 @@ void TestNotification::showsCount()
     QFETCH(QString, status);
     QFETCH(QString, title);
     QFETCH(QColor, color);
+    QFETCH(QStringList, announced);
 
     NotificationRun run;
     run.run.ProfileSettings.NameInBar = nameInBar;
@@ -79,30 +88,38 @@ void TestNotification::showsCount()
     QCOMPARE(run.run.LastCheckTime, run.clock.current);
     QCOMPARE(run.run.LastMessageCount, count);
     QCOMPARE(run.desktop.beeps, count != 0 ? 1 : 0);
+    QCOMPARE(run.view.announcements, announced);
 }
 
 void TestNotification::notifyOnce_data()
 {
     QTest::addColumn<bool>("notifyOnce");
     QTest::addColumn<QList<int>>("counts");
-    QTest::addColumn<QList<int>>("beepsAfterEach");
+    QTest::addColumn<QList<int>>("notifiedAfterEach");
+    QTest::addColumn<bool>("sound");
 
-    QTest::newRow("once: 2 2 3 0 3") << true << QList<int>{2, 2, 3, 0, 3} << QList<int>{1, 1, 2, 2, 3};
-    QTest::newRow("always: 2 2") << false << QList<int>{2, 2} << QList<int>{1, 2};
-    QTest::newRow("once: 0 then mail") << true << QList<int>{0, 1} << QList<int>{0, 1};
+    QTest::newRow("once: 2 2 3 0 3") << true << QList<int>{2, 2, 3, 0, 3} << QList<int>{1, 1, 2, 2, 3}
+                                     << true;
+    QTest::newRow("always: 2 2") << false << QList<int>{2, 2} << QList<int>{1, 2} << true;
+    QTest::newRow("once: 0 then mail") << true << QList<int>{0, 1} << QList<int>{0, 1} << true;
+    // Without the beep the desktop notification and the push keep the rule all the same.
+    QTest::newRow("once, no sound: 2 2 3") << true << QList<int>{2, 2, 3} << QList<int>{1, 1, 2} << false;
 }
 
 void TestNotification::notifyOnce()
 {
     QFETCH(bool, notifyOnce);
     QFETCH(QList<int>, counts);
-    QFETCH(QList<int>, beepsAfterEach);
+    QFETCH(QList<int>, notifiedAfterEach);
+    QFETCH(bool, sound);
 
     NotificationRun run;
     run.run.ProfileSettings.NotifyOnce = notifyOnce ? 1 : 0;
+    run.run.ProfileSettings.PlaySound = sound ? 1 : 0;
     for (int i = 0; i < counts.size(); ++i) {
         run.notification.handleCount(counts.at(i));
-        QCOMPARE(run.desktop.beeps, beepsAfterEach.at(i));
+        QCOMPARE(run.desktop.beeps, sound ? notifiedAfterEach.at(i) : 0);
+        QCOMPARE(run.view.announcements.size(), notifiedAfterEach.at(i));
     }
 }
 

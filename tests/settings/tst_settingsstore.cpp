@@ -79,6 +79,8 @@ void TestSettingsStore::absentAndEmptyKeys()
     QCOMPARE(fresh.PlaySound, quint8(1));
     QCOMPARE(fresh.NotifyOnce, quint8(1));
     QCOMPARE(fresh.StartReader, quint8(0));
+    QCOMPARE(fresh.Popup, quint8(1));
+    QCOMPARE(fresh.PushURL, QString());
 }
 
 void TestSettingsStore::handEditedValues_data()

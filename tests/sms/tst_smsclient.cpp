@@ -1,4 +1,5 @@
 #include "generalstuff.h"
+#include "networkaccess.h"
 #include "smsclient.h"
 #include "smsgateway.h"
 #include "standingateway.h"
@@ -45,7 +46,8 @@ struct Conversation
 
     GeneralStuff run;
     StandInGateway gateway;
-    SmsClient client{run};
+    NetworkAccess network;
+    SmsClient client{run, network};
 };
 
 // Sets POSTOWL_SMS_GATEWAY for one test and puts the old value back.
@@ -445,7 +447,7 @@ void TestSmsClient::gatewayAddress()
 void TestSmsClient::environmentGatewayIsUsed()
 {
     Conversation c;
-    SmsClient client(c.run); // no setGateway: the address comes from the environment
+    SmsClient client(c.run, c.network); // no setGateway: the address comes from the environment
     GatewayOverride gateway("127.0.0.1:" + QByteArray::number(c.gateway.port()));
     client.SendSMSNotify();
     QTRY_VERIFY(!client.isBusy());

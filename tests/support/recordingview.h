@@ -20,6 +20,7 @@ public:
     void UpdateTrayIcon() override { ++trayUpdates; }
     void mnuReader_Click() override { ++readerStarts; }
     void SendSMSNotify() override { ++smsSent; }
+    void announceNewMail(const QString& text) override { announcements.append(text); }
     QWidget* dialogParent() override { return nullptr; }
 
     QString statusText;
@@ -30,4 +31,5 @@ public:
     int trayUpdates = 0;
     int readerStarts = 0;
     int smsSent = 0;
+    QStringList announcements;
 };

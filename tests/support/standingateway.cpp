@@ -220,6 +220,8 @@ StandInGateway::Answer StandInGateway::answerTo(const Request& request)
         } else {
             answer.body = m_loginPage;
         }
+    } else if (request.method == "POST" && m_acceptedPosts.contains(request.path)) {
+        answer.body = "ok";
     } else {
         answer.status = 404;
         answer.body = "<html><body>Not found</body></html>\r\n";

@@ -61,6 +61,8 @@ public:
     void setSilent(bool silent) { m_silent = silent; }
     // Every request for `path` is redirected to `target`.
     void setRedirect(const QByteArray& path, const QUrl& target, int status = 307);
+    // A POST to `path` is taken with 200 and "ok", like a push service does.
+    void acceptPosts(const QByteArray& path) { m_acceptedPosts.insert(path); }
     // Logs every visitor out.
     void forgetSessions() { m_sessions.clear(); }
 
@@ -103,4 +105,5 @@ private:
     QByteArray m_statusBody;
     bool m_silent = false;
     QHash<QByteArray, QPair<QUrl, int>> m_redirects;
+    QSet<QByteArray> m_acceptedPosts;
 };

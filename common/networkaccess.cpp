@@ -1,0 +1,9 @@
+#include "networkaccess.h"
+
+#include <QNetworkRequest>
+
+NetworkAccess::NetworkAccess(QObject* parent) : QNetworkAccessManager(parent)
+{
+    setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+    setTransferTimeout(DefaultTransferTimeoutMs);
+}

@@ -1,0 +1,85 @@
+#include "desktopnotifier.h"
+
+#include "programinfo.h"
+
+#ifdef POSTOWL_FREEDESKTOP_NOTIFICATIONS
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QVariantMap>
+
+namespace {
+
+// The icon as the service's "image-data" hint: width, height, row stride, alpha,
+// bits per sample, channels and the RGBA bytes. It travels with the
+// notification, so no icon file has to be installed anywhere.
+QVariant imageHint(const QImage& icon)
+{
+    const QImage image = icon.convertToFormat(QImage::Format_RGBA8888);
+    QDBusArgument hint;
+    hint.beginStructure();
+    hint << image.width() << image.height() << int(image.bytesPerLine()) << true << 8 << 4
+         << QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes());
+    hint.endStructure();
+    return QVariant::fromValue(hint);
+}
+
+} // namespace
+
+DesktopNotifier::DesktopNotifier(QObject* parent) : DesktopNotifier(QDBusConnection::sessionBus(), parent) {}
+
+DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), m_bus(bus)
+{
+    // Every notification service sends its action signal to every listener;
+    // only our own notification's counts (see ActionInvoked).
+    if (m_bus.isConnected())
+        m_bus.connect(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface),
+                      QStringLiteral("ActionInvoked"), this, SLOT(ActionInvoked(uint, QString)));
+}
+
+void DesktopNotifier::show(const QString& summary, const QString& body, const QImage& icon)
+{
+    if (m_serviceMissing || !m_bus.isConnected()) {
+        emit unanswered(summary, body);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(Service), QLatin1String(Path),
+                                                       QLatin1String(Interface), QStringLiteral("Notify"));
+    QVariantMap hints;
+    if (!icon.isNull())
+        hints.insert(QStringLiteral("image-data"), imageHint(icon));
+    // Replacing the last one keeps a single notification however often mail comes.
+    call << ProgramInfo::applicationTitle() << m_id << QString() /* app_icon */ << summary << body
+         << QStringList{QLatin1String(DefaultAction), QStringLiteral("Open")} << hints << int(-1);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, summary, body] {
+        watcher->deleteLater();
+        const QDBusPendingReply<uint> reply = *watcher;
+        if (reply.isError()) {
+            m_serviceMissing = true;
+            emit unanswered(summary, body);
+            return;
+        }
+        m_id = reply.value();
+        emit shown(m_id);
+    });
+}
+
+void DesktopNotifier::ActionInvoked(uint id, const QString& actionKey)
+{
+    if (id != 0 && id == m_id && actionKey == QLatin1String(DefaultAction))
+        emit activated();
+}
+
+#else
+
+DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {}
+
+// Without the freedesktop service the owner shows it its own way.
+void DesktopNotifier::show(const QString& summary, const QString& body, const QImage&)
+{
+    emit unanswered(summary, body);
+}
+
+#endif

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#ifdef POSTOWL_FREEDESKTOP_NOTIFICATIONS
+#include <QDBusConnection>
+#endif
+
+// Shows the desktop's own notification for new mail. Where the freedesktop
+// notification service is on the session bus it shows one notification that
+// each new one replaces rather than stacks on, with a default action; where it
+// is not (another desktop, no service answering), it asks the owner to fall
+// back on whatever it has, e.g. a tray balloon. It never waits for the
+// desktop: the call goes out asynchronously, and a service that did not answer
+// once is not asked again in this run.
+class DesktopNotifier : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr char Service[] = "org.freedesktop.Notifications";
+    static constexpr char Path[] = "/org/freedesktop/Notifications";
+    static constexpr char Interface[] = "org.freedesktop.Notifications";
+    static constexpr char DefaultAction[] = "default";
+    // How long an answer from the notification service may take.
+    static constexpr int CallTimeoutMs = 10000;
+
+    // On the user's session bus.
+    explicit DesktopNotifier(QObject* parent = nullptr);
+#ifdef POSTOWL_FREEDESKTOP_NOTIFICATIONS
+    explicit DesktopNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
+#endif
+
+    // Shows (or replaces) the notification and returns at once.
+    void show(const QString& summary, const QString& body, const QImage& icon);
+
+    // The service's id of the notification on show, 0 before the first one
+    // was shown.
+    uint notificationId() const
+    {
+        return m_id;
+    }
+
+signals:
+    // The user chose the notification itself (its default action).
+    void activated();
+    // No notification service shows this one: the owner may show it its own way.
+    void unanswered(const QString& summary, const QString& body);
+    // The service has taken a notification and given it this id.
+    void shown(uint id);
+
+#ifdef POSTOWL_FREEDESKTOP_NOTIFICATIONS
+private slots:
+    void ActionInvoked(uint id, const QString& actionKey);
+
+private:
+    QDBusConnection m_bus;
+#endif
+
+private:
+    uint m_id = 0;
+    bool m_serviceMissing = false;
+};

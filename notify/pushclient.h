@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class NetworkAccess;
+
+// Pushes a line of news to the user's phone through a push service that takes
+// a plain HTTP POST (ntfy and servers like it): the text as a UTF-8 body and
+// the title in a "Title" header. Like the SMS, a push that does not arrive is
+// nobody's business but the push service's: nothing is reported or retried.
+class PushClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr char Title[] = "PostOwl";
+
+    explicit PushClient(NetworkAccess& network, QObject* parent = nullptr);
+
+    // The address a push URL setting names, or an invalid QUrl when it names
+    // none we send to: only http and https addresses with a host count, blanks
+    // around them ignored.
+    static QUrl acceptedUrl(const QString& text);
+
+    // Starts one POST of `text` to `url` and returns at once; false (and
+    // nothing sent) when the address is not accepted.
+    bool push(const QString& url, const QString& text);
+
+signals:
+    // A push has ended, delivered or not.
+    void pushEnded();
+
+private:
+    NetworkAccess& m_network;
+};
