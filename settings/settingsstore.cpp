@@ -40,9 +40,21 @@ std::unique_ptr<QSettings> SettingsStore::openUserSettings()
                                        Application);
 }
 
+// QSettings reads "/" in a group name (and "\" on Windows) as the step to a
+// subgroup: "x", "/x" and "x/" would share one record and "a/b" would sit
+// inside "a". Names holding either are percent-encoded, "%" included so that
+// two such names never meet, and marked by a leading blank, which no name from
+// the command line has (it is trimmed), so they never meet a plain name either.
+// Every other name stays the group it always was.
 QString SettingsStore::keyPath(const QString& section, const QString& key) const
 {
-    return section + QLatin1Char('/') + key;
+    if (!section.contains(QLatin1Char('/')) && !section.contains(QLatin1Char('\\')))
+        return section + QLatin1Char('/') + key;
+    QString encoded = section;
+    encoded.replace(QLatin1Char('%'), QLatin1String("%25"))
+        .replace(QLatin1Char('/'), QLatin1String("%2F"))
+        .replace(QLatin1Char('\\'), QLatin1String("%5C"));
+    return QLatin1Char(' ') + encoded + QLatin1Char('/') + key;
 }
 
 QString SettingsStore::get(const QString& section, const QString& key, const QString& defaultValue) const
