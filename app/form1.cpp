@@ -128,7 +128,10 @@ void Form1::Form_Unload()
         const double twips = twipsPerPixel();
         const int x = m_placed ? int(std::lround(pos().x() * twips)) : -1;
         const int y = m_placed ? int(std::lround(pos().y() * twips)) : -1;
-        if (!m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, x, y))
+        const bool saved = m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, x, y);
+        if (!saved && !m_store.lastRefusal().isEmpty())
+            m_desktop.message(nullptr, QMessageBox::Warning, ProgramInfo::title(), m_store.lastRefusal());
+        else if (!saved)
             qWarning("PostOwl: the window position could not be saved");
     }
     m_tray.hide();
