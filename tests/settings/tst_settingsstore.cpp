@@ -252,6 +252,15 @@ void TestSettingsStore::fileIsOwnerOnly()
                  (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
              QFile::Permissions());
     QVERIFY(QFile::permissions(file.path) & QFile::ReadOwner);
+
+    // A file some earlier program left readable by everyone is tightened by the next save.
+    StoreFile existing("[DEFAULT]\nServerName=a\n");
+    QVERIFY(QFile::setPermissions(existing.path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                     QFile::ReadOther));
+    QVERIFY(existing.store->save("DEFAULT", "ServerName", "b"));
+    struct stat status = {};
+    QCOMPARE(stat(QFile::encodeName(existing.path).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, mode_t(0600));
 }
 
 void TestSettingsStore::unwritableFileIsReported()
