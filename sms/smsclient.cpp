@@ -46,6 +46,14 @@ SmsClient::SmsClient(const GeneralStuff& run, QObject* parent) : QObject(parent)
     // password included, there. The gateway's own redirections stay within it.
     Inet1.setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
     Inet1.setTransferTimeout(DefaultTransferTimeoutMs);
+    // A gateway that drips its answer a byte at a time would keep the transfer
+    // time-out from ever firing: every request also has a deadline.
+    m_deadline.setSingleShot(true);
+    m_deadline.setInterval(DefaultRequestDeadlineMs);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        if (m_current)
+            m_current->abort();
+    });
     // The manager's cookie jar lives as long as this client, i.e. the run, so a
     // gateway session from one conversation serves the next.
 }
@@ -59,6 +67,11 @@ SmsClient::~SmsClient()
 void SmsClient::setTransferTimeout(int milliseconds)
 {
     Inet1.setTransferTimeout(milliseconds);
+}
+
+void SmsClient::setRequestDeadline(int milliseconds)
+{
+    m_deadline.setInterval(milliseconds);
 }
 
 void SmsClient::setGateway(const QString& host, quint16 port)
@@ -100,6 +113,7 @@ void SmsClient::startRequest(const QString& path, const QByteArray& formBody)
         reply = Inet1.post(request, formBody);
     }
     m_current = reply;
+    m_deadline.start();
     m_responseText.clear();
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { collectResponse(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { Inet1_StateChanged(reply); });
@@ -138,6 +152,7 @@ void SmsClient::Inet1_StateChanged(QNetworkReply* reply)
         return; // cancelled by a newer SendSMSNotify
     collectResponse(reply);
     m_current = nullptr;
+    m_deadline.stop();
     const QByteArray page = std::exchange(m_responseText, {});
 
     switch (pageArrived(*reply) ? nextRequest(m_smsState, page) : NextRequest::None) {

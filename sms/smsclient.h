@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 struct GeneralStuff;
@@ -21,6 +22,8 @@ class SmsClient : public QObject
 
 public:
     static constexpr int DefaultTransferTimeoutMs = 60000;
+    // The transfer time-out restarts with every byte; this one does not.
+    static constexpr int DefaultRequestDeadlineMs = 60000;
     // Only this much of an answer is ever looked at; the rest is dropped as it
     // arrives, so a huge page costs no memory.
     static constexpr qsizetype ResponseReadLimit = 32768;
@@ -54,6 +57,8 @@ public:
     bool isBusy() const { return !m_current.isNull(); }
 
     void setTransferTimeout(int milliseconds);
+    // The longest a request may take as a whole; it then ends like a time-out.
+    void setRequestDeadline(int milliseconds);
 
     // Talk to this gateway instead of the one smsGatewayUrl() names; an empty
     // host goes back to that one.
@@ -76,6 +81,7 @@ private:
     const GeneralStuff& m_run;
     QNetworkAccessManager Inet1;
     QPointer<QNetworkReply> m_current;
+    QTimer m_deadline;         // runs while m_current does
     QByteArray m_responseText; // the first ResponseReadLimit bytes of m_current's answer
     QString m_gatewayHost;
     quint16 m_gatewayPort = 0;

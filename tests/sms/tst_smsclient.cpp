@@ -215,7 +215,7 @@ void TestSmsClient::wrongCredentialsEndAfterLogin()
     QVERIFY(c.gateway.receivedSms().isEmpty());
 }
 
-enum class Fault { GatewayDown, ErrorPage, NeverAnswers, LoginFormAsError };
+enum class Fault { GatewayDown, ErrorPage, NeverAnswers, LoginFormAsError, Drips };
 Q_DECLARE_METATYPE(Fault)
 
 void TestSmsClient::failuresEndSilently_data()
@@ -229,6 +229,8 @@ void TestSmsClient::failuresEndSilently_data()
     QTest::newRow("never answers") << Fault::NeverAnswers << 1 << 1;
     // An error page is still a page: a 401 showing the login form gets the login.
     QTest::newRow("login form sent as 401") << Fault::LoginFormAsError << 2 << 2;
+    // Each byte restarts the transfer time-out; the request's deadline ends it all the same.
+    QTest::newRow("answer dripping in byte by byte") << Fault::Drips << 1 << 1;
 }
 
 void TestSmsClient::failuresEndSilently()
@@ -239,6 +241,7 @@ void TestSmsClient::failuresEndSilently()
 
     Conversation c;
     c.client.setTransferTimeout(300);
+    c.client.setRequestDeadline(1000);
     switch (fault) {
     case Fault::GatewayDown: {
         QTcpServer closed;
@@ -254,6 +257,9 @@ void TestSmsClient::failuresEndSilently()
         break;
     case Fault::LoginFormAsError:
         c.gateway.setStatusOverride(401);
+        break;
+    case Fault::Drips:
+        c.gateway.setDripInterval(20);
         break;
     }
     QSignalSpy ended(&c.client, &SmsClient::requestEnded);

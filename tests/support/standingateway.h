@@ -59,6 +59,9 @@ public:
     void setStatusOverride(int status, const QByteArray& body = {});
     // Requests are read and recorded but never answered.
     void setSilent(bool silent) { m_silent = silent; }
+    // Answers go out with their body one byte at a time, this many
+    // milliseconds apart; 0 sends them whole.
+    void setDripInterval(int milliseconds) { m_dripMs = milliseconds; }
     // Every request for `path` is redirected to `target`.
     void setRedirect(const QByteArray& path, const QUrl& target, int status = 307);
     // Logs every visitor out.
@@ -102,5 +105,6 @@ private:
     int m_statusOverride = 0;
     QByteArray m_statusBody;
     bool m_silent = false;
+    int m_dripMs = 0;
     QHash<QByteArray, QPair<QUrl, int>> m_redirects;
 };
