@@ -444,6 +444,11 @@ void TestSmsClient::gatewayAddress()
     QFETCH(QString, expectedName);
 
     GatewayOverride gateway(override);
+    // A malformed override is said once on standard error, a sound one never.
+    const QRegularExpression warning(QStringLiteral("POSTOWL_SMS_GATEWAY"));
+    if (!override.trimmed().isEmpty() && expectedName == QLatin1String(SmsGatewayHost))
+        QTest::ignoreMessage(QtWarningMsg, warning);
+    QTest::failOnWarning(warning);
     QCOMPARE(smsGatewayUrl(QStringLiteral("/sms/xsms.asp")).toString(), expectedUrl);
     QCOMPARE(smsGatewayDisplayName(), expectedName);
 }
