@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# build_postowl ROOT BUILD_DIR [TARGET...]: configures (once) and builds.
+# build_postowl ROOT BUILD_DIR [TARGET...]: configures (once) and builds,
+# adding the CMake options of the array BUILD_OPTIONS when the caller set one.
 build_postowl() {
     local root=$1 build=$2
     shift 2
@@ -9,6 +10,8 @@ build_postowl() {
     local launcher=()
     # Rebuilds after a branch switch are much cheaper through ccache, where there is one.
     if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
+    local options=()
+    if declare -p BUILD_OPTIONS >/dev/null 2>&1; then options=("${BUILD_OPTIONS[@]}"); fi
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "${options[@]}"
     cmake --build "$build" --parallel "$(nproc 2>/dev/null || echo 2)" "${targets[@]}"
 }
