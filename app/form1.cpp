@@ -160,7 +160,11 @@ void Form1::saveWindowPosition()
     const double twips = twipsPerPixel();
     const int x = m_placed ? int(std::lround(pos().x() * twips)) : -1;
     const int y = m_placed ? int(std::lround(pos().y() * twips)) : -1;
-    if (!m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, x, y))
+    if (m_store.saveWindowPosition(m_run.ProfileSettings.ProfileName, x, y))
+        return;
+    if (!m_store.lastRefusal().isEmpty())
+        m_desktop.message(nullptr, QMessageBox::Warning, ProgramInfo::title(), m_store.lastRefusal());
+    else
         qWarning("PostOwl: the window position could not be saved");
 }
 

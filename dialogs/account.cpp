@@ -241,7 +241,9 @@ bool Account::SaveAccountSettings()
     // The run goes on with the new record either way, but a save that did not
     // reach the store is never passed off as done: Apply stays enabled.
     const bool stored = m_store.saveProfile(record);
-    if (!stored)
+    if (!stored && !m_store.lastRefusal().isEmpty())
+        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), m_store.lastRefusal());
+    else if (!stored)
         m_desktop.message(this, QMessageBox::Critical, ProgramInfo::title(), StoreFailedMessage);
 
     const AutostartEntry autostart(record.ProfileName);

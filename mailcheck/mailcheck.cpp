@@ -133,7 +133,15 @@ void MailCheck::endConversation()
 
 quint16 pop3PortFromEnvironment()
 {
+    const QString text = qEnvironmentVariable("POSTOWL_POP3_PORT").trimmed();
+    if (text.isEmpty())
+        return MailCheck::DefaultPop3Port;
     bool ok = false;
-    const int port = qEnvironmentVariableIntValue("POSTOWL_POP3_PORT", &ok);
-    return ok && port > 0 && port <= 65535 ? quint16(port) : MailCheck::DefaultPop3Port;
+    const int port = text.toInt(&ok, 10);
+    if (ok && port > 0 && port <= 65535)
+        return quint16(port);
+    // Someone meant to point this run elsewhere: say that it did not work.
+    qWarning("PostOwl: POSTOWL_POP3_PORT=\"%s\" is no port from 1 to 65535; using %d", qPrintable(text),
+             int(MailCheck::DefaultPop3Port));
+    return MailCheck::DefaultPop3Port;
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 #include <QStringList>
 
@@ -30,6 +31,74 @@ std::vector<const ProfileKey*> windowEdgeKeys()
     return edges;
 }
 
+// Whether a store in this format is a text file of "[Group]" and "key=value" lines.
+bool holdsIniText(QSettings::Format format)
+{
+#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
+    return format == QSettings::IniFormat;
+#else
+    return format == QSettings::IniFormat || format == QSettings::NativeFormat;
+#endif
+}
+
+// The top-level group a "[...]" line names, undoing QSettings' escapes ("%20",
+// "%U0100", "\\" for "/"); a null string for "[General]", which holds keys
+// outside any group.
+QString groupOfSectionLine(const QByteArray& line)
+{
+    const qsizetype close = line.indexOf(']');
+    const QByteArray section = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
+    if (section.compare("general", Qt::CaseInsensitive) == 0)
+        return {};
+    if (section.compare("%general", Qt::CaseInsensitive) == 0)
+        return QString::fromLatin1(section.mid(1));
+    const QString text = QString::fromUtf8(section);
+    QString name;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\\')) {
+            name += QLatin1Char('/');
+            continue;
+        }
+        if (c == QLatin1Char('%')) {
+            const bool wide = text.mid(i + 1, 1) == QLatin1String("U");
+            const qsizetype first = i + (wide ? 2 : 1);
+            const int digits = wide ? 4 : 2;
+            bool ok = false;
+            const ushort code = first + digits <= text.size() ? text.mid(first, digits).toUShort(&ok, 16) : 0;
+            if (ok) {
+                name += QChar(code);
+                i = first + digits - 1;
+                continue;
+            }
+        }
+        name += c;
+    }
+    return name.section(QLatin1Char('/'), 0, 0);
+}
+
+// The top-level groups named by the "[...]" lines of an INI text that are
+// followed by at least one "key=value" line: what a reader that takes every
+// line for what it looks like would find.
+QSet<QString> groupsInIniText(const QByteArray& text)
+{
+    QSet<QString> groups;
+    QString group;
+    bool inGroup = false;
+    for (const QByteArray& rawLine : text.split('\n')) {
+        for (const QByteArray& piece : rawLine.split('\r')) {
+            const QByteArray line = piece.trimmed();
+            if (line.startsWith('[')) {
+                group = groupOfSectionLine(line);
+                inGroup = !group.isNull();
+            } else if (inGroup && !line.startsWith(';') && line.indexOf('=') > 0) {
+                groups.insert(group);
+            }
+        }
+    }
+    return groups;
+}
+
 } // namespace
 
 SettingsStore::SettingsStore(QSettings& settings) : m_settings(settings) {}
@@ -40,9 +109,21 @@ std::unique_ptr<QSettings> SettingsStore::openUserSettings()
                                        Application);
 }
 
+// QSettings reads "/" in a group name (and "\" on Windows) as the step to a
+// subgroup: "x", "/x" and "x/" would share one record and "a/b" would sit
+// inside "a". Names holding either are percent-encoded, "%" included so that
+// two such names never meet, and marked by a leading blank, which no name from
+// the command line has (it is trimmed), so they never meet a plain name either.
+// Every other name stays the group it always was.
 QString SettingsStore::keyPath(const QString& section, const QString& key) const
 {
-    return section + QLatin1Char('/') + key;
+    if (!section.contains(QLatin1Char('/')) && !section.contains(QLatin1Char('\\')))
+        return section + QLatin1Char('/') + key;
+    QString encoded = section;
+    encoded.replace(QLatin1Char('%'), QLatin1String("%25"))
+        .replace(QLatin1Char('/'), QLatin1String("%2F"))
+        .replace(QLatin1Char('\\'), QLatin1String("%5C"));
+    return QLatin1Char(' ') + encoded + QLatin1Char('/') + key;
 }
 
 QString SettingsStore::get(const QString& section, const QString& key, const QString& defaultValue) const
@@ -59,13 +140,46 @@ QString SettingsStore::get(const QString& section, const QString& key, const QSt
 
 void SettingsStore::write(const QString& section, const QString& key, const QString& value)
 {
-    m_settings.setValue(keyPath(section, key), value);
     m_written.insert(keyPath(section, key), value);
+}
+
+QStringList SettingsStore::groupsNotRead() const
+{
+    const QString fileName = m_settings.fileName();
+    if (!holdsIniText(m_settings.format()))
+        return {};
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QSet<QString> missing = groupsInIniText(file.readAll());
+    if (missing.isEmpty())
+        return {};
+    // Nothing of ours is pending at this point, so this only reads the file.
+    const QSettings reader(fileName, m_settings.format());
+    for (const QString& group : reader.childGroups())
+        missing.remove(group);
+    QStringList names = missing.values();
+    names.sort();
+    return names;
 }
 
 bool SettingsStore::flush()
 {
+    const QHash<QString, QString> written = std::exchange(m_written, {});
+    m_refusal.clear();
     const QString fileName = m_settings.fileName();
+    // Qt writes back only what it could read: profiles that a hand edit hid
+    // from it (a lone quote reads on to the end of the file) would be gone.
+    if (const QStringList hidden = groupsNotRead(); !hidden.isEmpty()) {
+        m_refusal = QStringLiteral("The settings file %1 holds profiles that PostOwl cannot read (%2), "
+                                   "probably after an edit by hand: a lone \" in a value hides everything "
+                                   "after it. Saving would remove them, so the file was left as it is. "
+                                   "Please repair it.")
+                        .arg(QDir::toNativeSeparators(fileName), hidden.join(QStringLiteral(", ")));
+        return false;
+    }
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        m_settings.setValue(it.key(), it.value());
     // Create the file owner-only before Qt writes the first value into it; Qt
     // would otherwise make it readable by everyone under the usual umask.
     if (!QFileInfo::exists(fileName)) {
@@ -78,7 +192,6 @@ bool SettingsStore::flush()
     // Tighten a file made elsewhere too, without making a read-only one writable.
     if (QFileInfo::exists(fileName))
         QFile::setPermissions(fileName, QFile::permissions(fileName) & OwnerBits);
-    const QHash<QString, QString> written = std::exchange(m_written, {});
     if (m_settings.status() == QSettings::NoError)
         return true;
     if (m_settings.status() != QSettings::FormatError)

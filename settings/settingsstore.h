@@ -23,7 +23,8 @@ public:
 
     // An absent key gives defaultValue; a key holding the empty text gives the empty text.
     QString get(const QString& section, const QString& key, const QString& defaultValue = QString()) const;
-    // Writes through to the file at once. False when the file could not be written.
+    // Writes through to the file at once. False when the file could not be
+    // written, or when it was left alone on purpose (see lastRefusal()).
     bool save(const QString& section, const QString& key, const QString& value);
 
     QString readServerName(const QString& section) const;
@@ -35,7 +36,7 @@ public:
     void loadProfile(ProfileSettings& record) const;
 
     // The keys of the Account dialog's save, in their order, passwords
-    // scrambled. False when the file could not be written.
+    // scrambled. False when the file could not be written or was left alone.
     bool saveProfile(const ProfileSettings& record);
     // One key of the record at once, e.g. a choice the user made outside the dialog.
     template <typename T>
@@ -54,14 +55,23 @@ public:
     WindowPosition readWindowPosition(const QString& section) const;
     bool saveWindowPosition(const QString& section, int xTwips, int yTwips);
 
+    // Why the last save left the file as it was although it could have
+    // written it (it holds profiles that a hand edit hid from the reader), as
+    // a message for the user naming the file; empty after every other save.
+    QString lastRefusal() const { return m_refusal; }
+
 private:
     QString keyPath(const QString& section, const QString& key) const;
     void write(const QString& section, const QString& key, const QString& value);
     bool flush();
+    // Groups that the file's text holds but the reader did not see.
+    QStringList groupsNotRead() const;
 
     QSettings& m_settings;
-    // What this store wrote since the last flush, to check it arrived.
+    // What this store was given since the last flush; it reaches QSettings
+    // only once the flush found the file safe to rewrite.
     QHash<QString, QString> m_written;
+    QString m_refusal;
 };
 
 // "postowl Home Office" watches the profile "Home Office"; no argument means DEFAULT.

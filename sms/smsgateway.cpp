@@ -9,7 +9,8 @@ struct Gateway
 };
 
 // A malformed override is ignored rather than half used: sending the password
-// to a host made of the wrong half of a typo helps nobody.
+// to a host made of the wrong half of a typo helps nobody. It is said once
+// (per value; the gateway is looked up for every request).
 Gateway gatewayInEffect()
 {
     const QString override = qEnvironmentVariable("POSTOWL_SMS_GATEWAY").trimmed();
@@ -19,6 +20,12 @@ Gateway gatewayInEffect()
         if (url.isValid() && !url.host().isEmpty() && url.userInfo().isEmpty() && url.path().isEmpty() &&
             !url.hasQuery() && !url.hasFragment() && port > 0)
             return {url.host(), quint16(port)};
+        static QString warnedAbout;
+        if (override != warnedAbout) {
+            warnedAbout = override;
+            qWarning("PostOwl: POSTOWL_SMS_GATEWAY=\"%s\" is not host or host:port; using %s",
+                     qPrintable(override), SmsGatewayHost);
+        }
     }
     return {QString::fromLatin1(SmsGatewayHost), SmsGatewayPort};
 }

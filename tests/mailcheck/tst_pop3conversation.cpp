@@ -120,9 +120,11 @@ void TestPop3Conversation::conversation_data()
     QTest::newRow("reply line over 512 octets")
         << Response::reply("+OK " + QByteArray(600, 'a') + "\r\n") << ok << ok << three << "Problem." << red
         << true << true;
+    // Streamed faster than the stall time-out, for longer than a check may take:
+    // only the length limit ends it.
     QTest::newRow("endless line without line end")
-        << Response::reply("+OK " + QByteArray(2000, 'a')) << ok << ok << three << "Problem." << red << true
-        << true;
+        << Response::split(QList<QByteArray>{"+OK "} + QList<QByteArray>(600, QByteArray(20, 'a')), 10) << ok
+        << ok << three << "Problem." << red << true << true;
     QTest::newRow("garbage bytes") << Response::reply(QByteArray("\x00\xff\x01\x80garbage\r\n", 13))
                                    << Response::reply(QByteArray("\xfe\x00\r\n", 4)) << ok << three
                                    << "Invalid UserID" << red << false << true;

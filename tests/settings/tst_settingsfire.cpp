@@ -268,6 +268,21 @@ void TestSettingsFire::brokenFileNeverBreaksLoading_data()
     QTest::newRow("garbage after the profile") << Setup::Contents << profile + garbage << true << true;
     QTest::newRow("section header cut short") << Setup::Contents << QByteArray("[DEFAU") << false << true;
     QTest::newRow("saved by an editor as UTF-16") << Setup::Contents << utf16 << false << true;
+    // A lone quote or a backslash at a line end reads on into the lines below,
+    // hiding the profiles there: a save must not write the file without them.
+    const QByteArray work = "[Work]\nServerName=pop.work\n";
+    QTest::newRow("lone quote hides the next profile")
+        << Setup::Contents << profile + "NameInBar=\"Home\n" + work << true << false;
+    QTest::newRow("lone quote hides this profile")
+        << Setup::Contents << "[Home]\nNameInBar=\"x\n" + profile + work << false << false;
+    QTest::newRow("backslash at a line end hides the next profile")
+        << Setup::Contents << "[Home]\nMailReader=C:\\\n" + profile << false << false;
+    QTest::newRow("group names written in every way are seen")
+        << Setup::Contents
+        << profile + "[Home%20Office]\nServerName=a\n[ Work ]\nServerName=b\n[%General]\nServerName=c\n"
+                     "[general]\nx=1\n[Caf%E9]\nServerName=d\n[B\xc3\xbcro]\nServerName=e\n"
+                     "[a\\b]\nServerName=f\n[%U0100]\nServerName=g\n[Empty]\n; [Commented]\n"
+        << true << true;
     QTest::newRow("read-only file") << Setup::ReadOnlyFile << profile << true << false;
     QTest::newRow("folder in the file's place") << Setup::FolderInItsPlace << QByteArray() << false << false;
     QTest::newRow("parent folder is a file") << Setup::ParentIsAFile << QByteArray() << false << false;
@@ -306,6 +321,7 @@ void TestSettingsFire::brokenFileNeverBreaksLoading()
 
     QSettings settings(path, QSettings::IniFormat);
     SettingsStore store(settings);
+    const QStringList groupsBefore = settings.childGroups();
     const ProfileSettings record = loaded(store, QStringLiteral("DEFAULT"));
     QCOMPARE(record.ServerName, keepsStoredProfile ? QStringLiteral("pop.example.org") : QString());
     QCOMPARE(record.Interval, qint16(keepsStoredProfile ? 9 : 5));
@@ -322,8 +338,12 @@ void TestSettingsFire::brokenFileNeverBreaksLoading()
     // A save that rewrote a damaged file whole counts as a save.
     QCOMPARE(store.saveProfile(applied), writable);
     QCOMPARE(store.save(QStringLiteral("DEFAULT"), QStringLiteral("WIN-X"), QStringLiteral("15")), writable);
+    // A file that could be written but was not says why, naming itself.
+    QCOMPARE(store.lastRefusal().contains(path), setup == Setup::Contents && !writable);
     if (writable) {
         QSettings reread(path, QSettings::IniFormat);
+        for (const QString& group : groupsBefore)
+            QVERIFY2(reread.childGroups().contains(group), qPrintable(group));
         SettingsStore next(reread);
         QVERIFY2(sameRecord(loaded(next, QStringLiteral("DEFAULT")), applied),
                  qPrintable(describe(loaded(next, QStringLiteral("DEFAULT")))));

@@ -55,6 +55,7 @@ private slots:
     void windowPosition();
     void savedProfileReadsBack();
     void passwordOfBlanksIsNotUnscrambled();
+    void profilesKeptApart_data();
     void profilesKeptApart();
     void fileIsOwnerOnly();
     void unwritableFileIsReported();
@@ -197,16 +198,50 @@ void TestSettingsStore::passwordOfBlanksIsNotUnscrambled()
     QCOMPARE(record.SMSPassword, QString());
 }
 
+void TestSettingsStore::profilesKeptApart_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+
+    const auto row = [](const char* name, const QString& first, const QString& second) {
+        QTest::newRow(name) << first << second;
+    };
+    row("two names", "Home", "Work");
+    row("slash in front", "x", "/x");
+    row("slash behind", "x", "x/");
+    row("slash inside", "a", "a/b");
+    row("backslash inside", "a", "a\\b");
+    row("slash and backslash", "a/b", "a\\b");
+    row("slash and its escape", "a%2Fb", "a/b");
+    row("percent and slash", "a%/b", "a%25/b");
+    row("percent only", "50%", "50%25");
+}
+
 void TestSettingsStore::profilesKeptApart()
 {
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+
     StoreFile file;
-    QVERIFY(file.store->save("Home", "ServerName", "pop.home"));
-    QVERIFY(file.store->save("Work", "ServerName", "pop.work"));
-    QVERIFY(file.store->saveWindowPosition("Home", 15, 30));
-    QCOMPARE(file.store->readServerName("Home"), QString("pop.home"));
-    QCOMPARE(file.store->readServerName("Work"), QString("pop.work"));
-    QCOMPARE(file.store->readWindowPosition("Work").x, -1);
-    QCOMPARE(file.store->readWindowPosition("Home").y, 30);
+    QVERIFY(file.store->save(first, "ServerName", "pop.first"));
+    QVERIFY(file.store->save(second, "ServerName", "pop.second"));
+    QVERIFY(file.store->saveWindowPosition(first, 15, 30));
+    QSettings reread(file.path, QSettings::IniFormat);
+    SettingsStore next(reread);
+    QCOMPARE(next.readServerName(first), QString("pop.first"));
+    QCOMPARE(next.readServerName(second), QString("pop.second"));
+    QCOMPARE(next.readWindowPosition(second).x, -1);
+    QCOMPARE(next.readWindowPosition(first).y, 30);
+    // A name without a slash or backslash keeps the group it always had, and
+    // no other profile nests inside it.
+    for (const QString& name : {first, second}) {
+        if (name.contains('/') || name.contains('\\'))
+            continue;
+        QCOMPARE(reread.value(name + "/ServerName").toString(), next.readServerName(name));
+        reread.beginGroup(name);
+        QCOMPARE(reread.childGroups(), QStringList());
+        reread.endGroup();
+    }
 }
 
 void TestSettingsStore::fileIsOwnerOnly()
@@ -215,10 +250,19 @@ void TestSettingsStore::fileIsOwnerOnly()
     StoreFile file;
     QVERIFY(file.store->save("DEFAULT", "ServerName", "pop.example.org"));
     umask(previous);
-    QCOMPARE(QFile::permissions(file.path) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup
-                                               | QFile::WriteOther),
+    QCOMPARE(QFile::permissions(file.path) &
+                 (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
              QFile::Permissions());
     QVERIFY(QFile::permissions(file.path) & QFile::ReadOwner);
+
+    // A file some earlier program left readable by everyone is tightened by the next save.
+    StoreFile existing("[DEFAULT]\nServerName=a\n");
+    QVERIFY(QFile::setPermissions(existing.path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                     QFile::ReadOther));
+    QVERIFY(existing.store->save("DEFAULT", "ServerName", "b"));
+    struct stat status = {};
+    QCOMPARE(stat(QFile::encodeName(existing.path).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, mode_t(0600));
 }
 
 void TestSettingsStore::unwritableFileIsReported()

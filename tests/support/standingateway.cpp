@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 
@@ -244,6 +245,20 @@ void StandInGateway::send(QTcpSocket* socket, const Answer& answer)
     head += "Connection: close\r\n";
     for (const auto& [name, value] : answer.headers)
         head += name + ": " + value + "\r\n";
-    socket->write(head + "\r\n" + answer.body);
-    socket->disconnectFromHost();
+    if (m_dripMs <= 0 || answer.body.isEmpty()) {
+        socket->write(head + "\r\n" + answer.body);
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->write(head + "\r\n");
+    auto* drip = new QTimer(socket);
+    connect(drip, &QTimer::timeout, socket,
+            [socket, drip, body = answer.body, sent = qsizetype(0)]() mutable {
+                socket->write(body.mid(sent++, 1));
+                if (sent == body.size()) {
+                    drip->stop();
+                    socket->disconnectFromHost();
+                }
+            });
+    drip->start(m_dripMs);
 }

@@ -59,6 +59,9 @@ public:
     void setStatusOverride(int status, const QByteArray& body = {});
     // Requests are read and recorded but never answered.
     void setSilent(bool silent) { m_silent = silent; }
+    // Answers go out with their body one byte at a time, this many
+    // milliseconds apart; 0 sends them whole.
+    void setDripInterval(int milliseconds) { m_dripMs = milliseconds; }
     // Every request for `path` is redirected to `target`.
     void setRedirect(const QByteArray& path, const QUrl& target, int status = 307);
     // A POST to `path` is taken with 200 and "ok", like a push service does.
@@ -104,6 +107,7 @@ private:
     int m_statusOverride = 0;
     QByteArray m_statusBody;
     bool m_silent = false;
+    int m_dripMs = 0;
     QHash<QByteArray, QPair<QUrl, int>> m_redirects;
     QSet<QByteArray> m_acceptedPosts;
 };
