@@ -26,4 +26,6 @@ struct ProfileSettings
     QString SMSPassword;
     QString SMSMobile;
     quint8 SysTray;
+    // 1: both passwords live in the desktop keyring and the file's are empty.
+    quint8 PasswordStore;
 };
