@@ -3,6 +3,7 @@
 #include "accounthost.h"
 #include "mailcheck.h"
 #include "mailcheckview.h"
+#include "passwordkeyring.h"
 #include "smsclient.h"
 
 #include <QMainWindow>
@@ -75,6 +76,7 @@ private:
     void hideToTray();
     double twipsPerPixel() const;
     void openAccountDialog();
+    void readKeyringPasswords();
 
     std::unique_ptr<Ui::Form1> ui;
     GeneralStuff& m_run;
@@ -82,6 +84,7 @@ private:
     Desktop& m_desktop;
     MailCheck m_mailCheck;
     SmsClient m_sms;
+    PasswordKeyring m_keyring;
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
     bool m_placed = false; // shown, or put where the profile says

@@ -1,6 +1,7 @@
 #include "passwordentry.h"
 
 #include "hashmask.h"
+#include "passwordkeyring.h"
 #include "profilesettings.h"
 #include "ui_passwordentry.h"
 
@@ -10,6 +11,9 @@ PasswordEntry::PasswordEntry(ProfileSettings& settings, QWidget* parent)
     ui->setupUi(this);
     setFixedSize(size());
     showTypedCharactersAsHash(ui->Text1);
+    // The desktop keyring takes longer passwords than the settings file.
+    if (settings.PasswordStore == 1)
+        ui->Text1->setMaxLength(PasswordKeyring::MaxPasswordLength);
     connect(ui->Command1, &QPushButton::clicked, this, &PasswordEntry::PasswordEntry_Command1_Click);
 }
 
