@@ -68,7 +68,8 @@ int saveRepeatedly(const QString& path, const QString& profile, int count)
 
 const QStringList ProfileKeys{"ServerName", "UserName",   "Password",  "NameInBar",   "MailReader",
                               "AskBefore",  "SMSUserID",  "SMSPassword", "SMSMobile", "Interval",
-                              "NotifyOnce", "StartReader", "PlaySound", "AlwaysOnTop", "SysTray"};
+                              "NotifyOnce", "StartReader", "PlaySound", "AlwaysOnTop", "SysTray",
+                              "PasswordStore"};
 
 bool sameRecord(const ProfileSettings& a, const ProfileSettings& b)
 {
