@@ -108,11 +108,6 @@ PasswordKeyring::Result PasswordKeyring::waitFor(const std::function<void(Done)>
     return wait->result;
 }
 
-PasswordKeyring::Result PasswordKeyring::readNow(const QString& profile, Entry entry)
-{
-    return waitFor([&](Done done) { read(profile, entry, std::move(done)); });
-}
-
 PasswordKeyring::Result PasswordKeyring::writeNow(const QString& profile, Entry entry,
                                                   const QString& password)
 {

@@ -50,7 +50,7 @@ public:
     // An entry that is not there counts as deleted.
     void remove(const QString& profile, Entry entry, Done done);
 
-    Result readNow(const QString& profile, Entry entry);
+    // The same, waiting in a nested event loop until the keyring has answered.
     Result writeNow(const QString& profile, Entry entry, const QString& password);
     Result removeNow(const QString& profile, Entry entry);
 
