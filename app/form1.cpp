@@ -96,6 +96,8 @@ bool Form1::Form_Load(const QString& profileName)
     }
 
     m_store.loadProfile(settings);
+    if (settings.PasswordStore == 1)
+        readKeyringPasswords();
     SetTopMost(settings.AlwaysOnTop);
     setReaderMenuEnabled(!settings.MailReader.isEmpty());
     setWindowTitle(settings.NameInBar);
@@ -108,6 +110,22 @@ bool Form1::Form_Load(const QString& profileName)
     else
         show();
     return true;
+}
+
+void Form1::readKeyringPasswords()
+{
+    // The read runs on while start-up ends and the window shows; the first
+    // check waits for it.
+    m_run.PasswordsPending = true;
+    m_keyring.readPasswords(m_run, [this](const QString& error) {
+        // Start-up reads once: this is the run's one message about it. The
+        // password is then asked for at check time, never kept anywhere else.
+        if (!error.isEmpty())
+            m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(),
+                              QStringLiteral("The desktop keyring could not be reached: ") + error
+                                  + QStringLiteral("\r\nPostOwl will ask for the password."));
+        m_run.PasswordsPending = false;
+    });
 }
 
 void Form1::restoreWindowPosition()

@@ -6,6 +6,7 @@
 #include "mailcheckview.h"
 #include "networkaccess.h"
 #include "pushclient.h"
+#include "passwordkeyring.h"
 #include "smsclient.h"
 
 #include <QMainWindow>
@@ -88,6 +89,7 @@ private:
     void openAccountDialog();
     void notificationChosen();
     void showInTray(const QString& summary, const QString& body);
+    void readKeyringPasswords();
 
     std::unique_ptr<Ui::Form1> ui;
     GeneralStuff& m_run;
@@ -98,6 +100,7 @@ private:
     SmsClient m_sms;
     DesktopNotifier m_notifier;
     PushClient m_push;
+    PasswordKeyring m_keyring;
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
     bool m_placed = false; // shown, or put where the profile says

@@ -9,6 +9,7 @@
 #include "leadingnumber.h"
 #include "programinfo.h"
 #include "pushclient.h"
+#include "scramblepassword.h"
 #include "settingsstore.h"
 #include "ui_account.h"
 
@@ -39,6 +40,14 @@ const QString StoreFailedMessage =
                    "ends, but they will be lost then unless they can be applied again.");
 const QString AutostartFailedMessage = QStringLiteral("PostOwl could not change whether it starts with the "
                                                       "desktop. Please check the folder %1.");
+const QString LongPasswordMessage =
+    QStringLiteral("Passwords longer than 25 characters can only be kept in the desktop keyring.");
+const QString KeyringWriteFailedMessage =
+    QStringLiteral("The desktop keyring could not save the passwords: %1\r\n"
+                   "Nothing was changed.");
+const QString KeyringClearFailedMessage =
+    QStringLiteral("The passwords are kept in the settings file again, but the desktop keyring could not "
+                   "delete its copy: %1");
 
 } // namespace
 
@@ -91,6 +100,7 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
         connect(box, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->Check3, &QCheckBox::toggled, this, &Account::Check3_Click);
     connect(ui->AutostartCheck, &QCheckBox::toggled, this, &Account::enableApply);
+    connect(ui->KeyringCheck, &QCheckBox::toggled, this, &Account::KeyringCheck_Click);
 
     connect(ui->Command1, &QPushButton::clicked, this, &Account::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Account::Command2_Click);
@@ -113,6 +123,9 @@ void Account::Form_Load()
     m_host.pauseChecks();
     setWindowTitle(QStringLiteral("Define Mail Account ") + record.ProfileName);
 
+    // Before the password fields are filled: it sets how long they may be.
+    ui->KeyringCheck->setChecked(record.PasswordStore == 1);
+
     ui->Text1->setText(record.ServerName);
     ui->Text2->setText(record.UserName);
     ui->Text3->setText(record.Password);
@@ -126,7 +139,9 @@ void Account::Form_Load()
 
     // A password typed at the prompt during this run, while the store keeps
     // none, is not shown: the field shows only a password that was saved.
-    if (!m_store.holdsPassword(record.ProfileName))
+    const bool passwordSaved = record.PasswordStore == 1 ? m_run.Pop3Entry == GeneralStuff::KeyringEntry::Held
+                                                         : m_store.holdsPassword(record.ProfileName);
+    if (!passwordSaved)
         ui->Text3->clear();
 
     ui->Check2->setChecked(record.NotifyOnce != 0);
@@ -145,6 +160,24 @@ void Account::Form_Load()
 
     // Filling raised change notifications; none of them is an edit.
     ui->Command1->setEnabled(false);
+
+    if (record.ServerName.isEmpty())
+        tickKeyringWhenItAnswers();
+}
+
+void Account::tickKeyringWhenItAnswers()
+{
+    // A new profile keeps its passwords in the desktop keyring where one
+    // answers. The answer may come late: once the user has edited anything,
+    // the box stays as it is.
+    m_keyring.read(m_run.ProfileSettings.ProfileName, PasswordKeyring::Entry::Pop3,
+                   [this](const PasswordKeyring::Result& result) {
+                       if (!result.ok || ui->Command1->isEnabled() || m_waiting)
+                           return;
+                       ui->KeyringCheck->setChecked(true);
+                       // Part of filling the dialog, not an edit.
+                       ui->Command1->setEnabled(false);
+                   });
 }
 
 void Account::enableApply()
@@ -186,6 +219,23 @@ void Account::updateTestButton()
                              !trimBlanks(ui->PushUrlField->text()).isEmpty());
 }
 
+void Account::KeyringCheck_Click()
+{
+    const bool keyring = ui->KeyringCheck->isChecked();
+    // The settings file's scrambled form holds 25 characters at most; the
+    // field would silently cut a longer password.
+    if (!keyring &&
+        (ui->Text3->text().size() > MaxScrambledLength || ui->Text8->text().size() > MaxScrambledLength)) {
+        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), LongPasswordMessage);
+        ui->KeyringCheck->setChecked(true);
+        return;
+    }
+    const int limit = keyring ? PasswordKeyring::MaxPasswordLength : MaxScrambledLength;
+    ui->Text3->setMaxLength(limit);
+    ui->Text8->setMaxLength(limit);
+    enableApply();
+}
+
 bool Account::SaveAccountSettings()
 {
     // Blanks anywhere are ignored: "1 0" is ten minutes, "7 minutes" seven.
@@ -214,8 +264,10 @@ bool Account::SaveAccountSettings()
         return false;
     }
 
-    // From here on the save runs to its end: record, store, main window.
-    ProfileSettings& record = m_run.ProfileSettings;
+    // From here on the save runs to its end: keyring, record, store, main
+    // window. Only the keyring can still refuse it, so the record takes the
+    // new values once the keyring holds them.
+    ProfileSettings record = m_run.ProfileSettings;
     record.ServerName = ui->Text1->text();
     record.UserName = ui->Text2->text();
     record.Password = ui->Text3->text();
@@ -234,9 +286,17 @@ bool Account::SaveAccountSettings()
     record.SysTray = ui->Check7->isChecked() ? 1 : 0;
     record.Popup = ui->PopupCheck->isChecked() ? 1 : 0;
     record.PushURL = trimBlanks(pushUrl).isEmpty() ? QString() : pushUrl.trimmed();
+    record.PasswordStore = ui->KeyringCheck->isChecked() ? 1 : 0;
 
     if (!trimBlanks(record.SMSMobile).isEmpty() && record.NotifyOnce == 0)
         m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), NotifyOnceWarning);
+
+    // The file gives up its copy of the passwords only once the keyring
+    // holds them, and the keyring its copy only once the file holds them.
+    const bool leavingKeyring = m_run.ProfileSettings.PasswordStore == 1 && record.PasswordStore == 0;
+    if (record.PasswordStore == 1 && !writeKeyring(record))
+        return false;
+    m_run.ProfileSettings = record;
 
     // The run goes on with the new record either way, but a save that did not
     // reach the store is never passed off as done: Apply stays enabled.
@@ -245,6 +305,8 @@ bool Account::SaveAccountSettings()
         m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), m_store.lastRefusal());
     else if (!stored)
         m_desktop.message(this, QMessageBox::Critical, ProgramInfo::title(), StoreFailedMessage);
+    else if (leavingKeyring)
+        clearKeyring();
 
     const AutostartEntry autostart(record.ProfileName);
     const bool autostartSet = ui->AutostartCheck->isChecked() ? autostart.create() : autostart.remove();
@@ -256,6 +318,72 @@ bool Account::SaveAccountSettings()
     // Blanks count as a reader here, as they do at start-up.
     m_host.setReaderMenuEnabled(!record.MailReader.isEmpty());
     return stored && autostartSet;
+}
+
+PasswordKeyring::Result Account::waitForKeyring(const std::function<PasswordKeyring::Result()>& job)
+{
+    // The keyring may take its time (it can ask the user to unlock it). The
+    // dialog keeps drawing meanwhile, but nothing in it can be edited, applied
+    // or closed until the answer is in.
+    m_waiting = true;
+    setEnabled(false);
+    const PasswordKeyring::Result result = job();
+    setEnabled(true);
+    m_waiting = false;
+    return result;
+}
+
+bool Account::writeKeyring(const ProfileSettings& record)
+{
+    using KeyringEntry = GeneralStuff::KeyringEntry;
+    struct Target
+    {
+        PasswordKeyring::Entry entry;
+        QString password;
+        KeyringEntry GeneralStuff::*known;
+    };
+    // Coming from the settings file, the fields are the whole truth. A profile
+    // already in the keyring keeps an entry this run could never read, rather
+    // than losing it to a field that was empty only for that reason.
+    const bool fromFile = m_run.ProfileSettings.PasswordStore != 1;
+    for (const Target& target :
+         {Target{PasswordKeyring::Entry::Pop3, record.Password, &GeneralStuff::Pop3Entry},
+          Target{PasswordKeyring::Entry::Sms, record.SMSPassword, &GeneralStuff::SmsEntry}}) {
+        if (target.password.isEmpty() && !fromFile && m_run.*target.known == KeyringEntry::Unknown)
+            continue;
+        const PasswordKeyring::Result result = waitForKeyring(
+            [&] { return m_keyring.writeNow(record.ProfileName, target.entry, target.password); });
+        if (!result.ok) {
+            m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(),
+                              KeyringWriteFailedMessage.arg(result.error));
+            return false;
+        }
+        m_run.*target.known = target.password.isEmpty() ? KeyringEntry::Empty : KeyringEntry::Held;
+    }
+    return true;
+}
+
+void Account::clearKeyring()
+{
+    using KeyringEntry = GeneralStuff::KeyringEntry;
+    const QString profile = m_run.ProfileSettings.ProfileName;
+    const QList<QPair<PasswordKeyring::Entry, KeyringEntry GeneralStuff::*>> entries{
+        {PasswordKeyring::Entry::Pop3, &GeneralStuff::Pop3Entry},
+        {PasswordKeyring::Entry::Sms, &GeneralStuff::SmsEntry}};
+    for (const auto& [entry, known] : entries) {
+        // An entry this run could never read may hold a password the fields
+        // did not show: it stays.
+        if (m_run.*known == KeyringEntry::Unknown)
+            continue;
+        const PasswordKeyring::Result result =
+            waitForKeyring([&] { return m_keyring.removeNow(profile, entry); });
+        if (!result.ok) {
+            m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(),
+                              KeyringClearFailedMessage.arg(result.error));
+            return;
+        }
+        m_run.*known = KeyringEntry::Empty;
+    }
 }
 
 void Account::Command1_Click()
@@ -275,6 +403,9 @@ void Account::Command2_Click()
 
 void Account::reject()
 {
+    // Not in the middle of a save that waits for the keyring.
+    if (m_waiting)
+        return;
     Command2_Click();
 }
 

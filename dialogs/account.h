@@ -1,5 +1,7 @@
 #pragma once
 
+#include "passwordkeyring.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -12,6 +14,7 @@ class AccountHost;
 class Desktop;
 class SettingsStore;
 struct GeneralStuff;
+struct ProfileSettings;
 
 // "Define Mail Account": shows and edits every setting of the running profile.
 // The controls are the edit buffer; the record and the store change only on a
@@ -45,6 +48,7 @@ public:
     void Check3_Click();
     void Text5_Change();
     void Text9_Change();
+    void KeyringCheck_Click();
 
     // Escape and the close box end the dialog exactly like Close.
     void reject() override;
@@ -53,10 +57,16 @@ private:
     void enableApply();
     void updateTestButton();
     void centreOnScreen();
+    void tickKeyringWhenItAnswers();
+    bool writeKeyring(const ProfileSettings& record);
+    void clearKeyring();
+    PasswordKeyring::Result waitForKeyring(const std::function<PasswordKeyring::Result()>& job);
 
     std::unique_ptr<Ui::Account> ui;
     GeneralStuff& m_run;
     SettingsStore& m_store;
     Desktop& m_desktop;
     AccountHost& m_host;
+    PasswordKeyring m_keyring;
+    bool m_waiting = false; // for the keyring, in the middle of a save
 };

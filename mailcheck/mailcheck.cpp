@@ -65,6 +65,10 @@ void MailCheck::Timer1_Timer()
         return;
     if (m_checking)
         return;
+    // The passwords are still on their way from the desktop keyring; a later
+    // tick starts the check once they are here (or the keyring has failed).
+    if (m_run.PasswordsPending)
+        return;
 
     m_checking = true;
     // A check run by hand starts the pacing too.

@@ -1,6 +1,7 @@
 #include "passwordentry.h"
 
 #include "hashmask.h"
+#include "passwordkeyring.h"
 #include "profilesettings.h"
 #include "ui_passwordentry.h"
 
@@ -15,6 +16,9 @@ PasswordEntry::PasswordEntry(ProfileSettings& settings, QWidget* parent)
     ui->Text1->setPlaceholderText(asked);
     // The box is narrow; the whole question is there when the pointer rests on it.
     ui->Text1->setToolTip(asked);
+    // The desktop keyring takes longer passwords than the settings file.
+    if (settings.PasswordStore == 1)
+        ui->Text1->setMaxLength(PasswordKeyring::MaxPasswordLength);
     connect(ui->Command1, &QPushButton::clicked, this, &PasswordEntry::PasswordEntry_Command1_Click);
 }
 

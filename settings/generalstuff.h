@@ -23,4 +23,16 @@ struct GeneralStuff
 
     // True exactly while "Do you want to start your mail reader ?" is open.
     bool ReaderQuestionOpen = false;
+
+    // True while the start-up read of the passwords from the desktop keyring
+    // is under way: whether a check must ask for the password is decided only
+    // once they are here.
+    bool PasswordsPending = false;
+
+    // What this run knows of the profile's two entries in the desktop keyring.
+    // An entry whose content the run never learnt (the keyring could not be
+    // reached) is never deleted on the strength of an empty field.
+    enum class KeyringEntry { Unknown, Empty, Held };
+    KeyringEntry Pop3Entry = KeyringEntry::Unknown;
+    KeyringEntry SmsEntry = KeyringEntry::Unknown;
 };

@@ -64,6 +64,7 @@ const std::vector<ProfileKey>& profileKeys()
         // Keys beyond the Account dialog's first fifteen follow here.
         flag("Popup", &PS::Popup, 1),
         text("PushURL", &PS::PushURL),
+        flag("PasswordStore", &PS::PasswordStore, 0),
         windowEdge("WIN-X"),
         windowEdge("WIN-Y"),
     };
@@ -78,7 +79,11 @@ QString ProfileKey::storedText(const ProfileSettings& record) const
             if constexpr (std::is_same_v<Member, std::monostate>) {
                 return QString();
             } else if constexpr (std::is_same_v<Member, QString PS::*>) {
-                return kind == Kind::Password ? ScramblePassword(record.*member) : record.*member;
+                if (kind != Kind::Password)
+                    return record.*member;
+                // A profile that keeps its passwords in the desktop keyring
+                // leaves the file's password keys empty.
+                return record.PasswordStore == 1 ? QString() : ScramblePassword(record.*member);
             } else {
                 if (kind == Kind::Flag)
                     return QString::number(record.*member ? 1 : 0);

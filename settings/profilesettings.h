@@ -29,4 +29,6 @@ struct ProfileSettings
     // Beyond the Account dialog's first fifteen keys.
     quint8 Popup;    // a desktop notification for new mail
     QString PushURL; // where new mail is pushed to a phone; empty = nowhere
+    // 1: both passwords live in the desktop keyring and the file's are empty.
+    quint8 PasswordStore;
 };

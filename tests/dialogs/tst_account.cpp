@@ -251,7 +251,7 @@ void TestAccount::everyEditEnablesApply_data()
     QTest::addColumn<QString>("name");
     for (const char* name :
          {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9", "Check2", "Check3",
-          "Check4", "Check5", "Check6", "Check7", "PopupCheck", "PushUrlField", "AutostartCheck"})
+          "Check4", "Check5", "Check6", "Check7", "PopupCheck", "PushUrlField", "AutostartCheck", "KeyringCheck"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -495,8 +495,8 @@ void TestAccount::storeAfterApply()
     keys.sort();
     QCOMPARE(keys,
              QStringList({"AlwaysOnTop", "AskBefore", "Interval", "MailReader", "NameInBar", "NotifyOnce",
-                          "Password", "PlaySound", "Popup", "PushURL", "SMSMobile", "SMSPassword",
-                          "SMSUserID", "ServerName", "StartReader", "SysTray", "UserName"}));
+                          "Password", "PasswordStore", "PlaySound", "Popup", "PushURL", "SMSMobile",
+                          "SMSPassword", "SMSUserID", "ServerName", "StartReader", "SysTray", "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
                                            {"NameInBar", "Work mail"},
@@ -512,6 +512,7 @@ void TestAccount::storeAfterApply()
                                            {"SysTray", "1"},
                                            {"Popup", "1"},
                                            {"PushURL", ""},
+                                           {"PasswordStore", "0"},
                                            {"Password", ScramblePassword(password)},
                                            {"SMSPassword", ScramblePassword(smsPassword)}};
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
@@ -754,11 +755,14 @@ void TestAccount::fieldLengthLimits_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("typed");
     QTest::addColumn<int>("kept");
+    QTest::addColumn<bool>("keyring");
 
-    QTest::newRow("POP3 password, 26th refused") << "Text3" << 26 << 25;
-    QTest::newRow("SMS password, 26th refused") << "Text8" << 26 << 25;
-    QTest::newRow("mobile number, 16th refused") << "Text9" << 16 << 15;
-    QTest::newRow("server name, no limit") << "Text1" << 300 << 300;
+    QTest::newRow("POP3 password, 26th refused") << "Text3" << 26 << 25 << false;
+    QTest::newRow("SMS password, 26th refused") << "Text8" << 26 << 25 << false;
+    QTest::newRow("mobile number, 16th refused") << "Text9" << 16 << 15 << false;
+    QTest::newRow("server name, no limit") << "Text1" << 300 << 300 << false;
+    QTest::newRow("keyring: POP3 password, 257th refused") << "Text3" << 257 << 256 << true;
+    QTest::newRow("keyring: SMS password, 257th refused") << "Text8" << 257 << 256 << true;
 }
 
 void TestAccount::fieldLengthLimits()
@@ -766,10 +770,13 @@ void TestAccount::fieldLengthLimits()
     QFETCH(QString, name);
     QFETCH(int, typed);
     QFETCH(int, kept);
+    QFETCH(bool, keyring);
 
     Harness h;
     h.run.ProfileSettings.SMSMobile = QStringLiteral("+41");
     h.open();
+    if (keyring)
+        h.check("KeyringCheck")->click();
     QLineEdit* field = h.text(qPrintable(name));
     field->clear();
     QString keys;
@@ -777,6 +784,20 @@ void TestAccount::fieldLengthLimits()
         keys.append(QChar(u'a' + i % 26));
     QTest::keyClicks(field, keys);
     QCOMPARE(field->text(), keys.left(kept));
+    if (!keyring || kept <= 25)
+        return;
+
+    // Back to the settings file would cut the password: refused, nothing cut.
+    h.check("KeyringCheck")->click();
+    QCOMPARE(h.desktop.messageTexts(),
+             QStringList{"Passwords longer than 25 characters can only be kept in the desktop keyring."});
+    QCOMPARE(h.desktop.messages.first().icon, QMessageBox::Warning);
+    QVERIFY(h.check("KeyringCheck")->isChecked());
+    QCOMPARE(field->text(), keys.left(kept));
+    field->setText(keys.left(25));
+    h.check("KeyringCheck")->click();
+    QVERIFY(!h.check("KeyringCheck")->isChecked());
+    QCOMPARE(h.desktop.messages.size(), 1);
 }
 
 void TestAccount::autostartExecLine_data()

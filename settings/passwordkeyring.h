@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace QKeychain {
+class Job;
+}
+struct GeneralStuff;
+
+// The profile's two passwords in the desktop keyring (Secret Service, the
+// Windows Credential Manager or the macOS Keychain, through QtKeychain), under
+// the service "PostOwl" as "<profile>/POP3" and "<profile>/SMS".
+//
+// Every call is asynchronous: the keyring may have to ask the user to unlock
+// it. The answer comes through the callback, on the user-interface thread, as
+// long as this object lives. The ...Now variants wait for it in a nested event
+// loop, for callers that cannot go on without it.
+class PasswordKeyring : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Entry { Pop3, Sms };
+
+    // The longest password the program's fields take for the keyring (the
+    // settings file's scrambled form holds 25 characters at most).
+    static constexpr int MaxPasswordLength = 256;
+
+    struct Result
+    {
+        bool ok = false;    // the keyring answered (an entry that is not there counts)
+        bool found = false; // a read found the entry
+        QString password;   // what a read found
+        QString error;      // the keyring's own words when ok is false
+    };
+    using Done = std::function<void(const Result&)>;
+
+    static QString service();
+    // "Home/POP3", "Home/SMS"
+    static QString entryName(const QString& profile, Entry entry);
+
+    explicit PasswordKeyring(QObject* parent = nullptr);
+
+    void read(const QString& profile, Entry entry, Done done);
+    // Stores the password; an empty one deletes the entry instead.
+    void write(const QString& profile, Entry entry, const QString& password, Done done);
+    // An entry that is not there counts as deleted.
+    void remove(const QString& profile, Entry entry, Done done);
+
+    // The same, waiting in a nested event loop until the keyring has answered.
+    Result writeNow(const QString& profile, Entry entry, const QString& password);
+    Result removeNow(const QString& profile, Entry entry);
+
+    // Start-up of a profile that keeps its passwords here: fills the record's
+    // two passwords and what the run knows of the entries. A missing entry
+    // leaves its password empty. done gets the first error, or the empty text.
+    void readPasswords(GeneralStuff& run, std::function<void(const QString& error)> done);
+
+private:
+    void run(QKeychain::Job* job, Done done);
+    Result waitFor(const std::function<void(Done)>& start);
+};
