@@ -26,4 +26,10 @@ struct ProfileSettings
     QString SMSPassword;
     QString SMSMobile;
     quint8 SysTray;
+    // How the POP3 connection is secured: 0 none, 1 STLS, 2 TLS from the first byte.
+    quint8 Security;
+    // 0 means the standard port of the security above.
+    quint16 Port;
+    // SHA-256 fingerprint of a certificate the user chose to trust for this profile.
+    QString TrustedCertificate;
 };
