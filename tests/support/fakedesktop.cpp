@@ -24,6 +24,8 @@ QMessageBox::StandardButton FakeDesktop::message(QWidget*, QMessageBox::Icon ico
 {
     const Message shown{icon, title, text, buttons, defaultButton};
     messages.append(shown);
+    if (whileOpen)
+        whileOpen(shown);
     if (buttons == QMessageBox::Ok)
         return QMessageBox::Ok;
     if (m_answers.isEmpty()) {

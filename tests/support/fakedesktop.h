@@ -43,6 +43,9 @@ public:
 
     QStringList messageTexts() const;
 
+    // Runs while any message box is "open", before it is answered.
+    std::function<void(const Message&)> whileOpen;
+
     QList<Message> messages;
     int beeps = 0;
     QStringList startedPrograms;
