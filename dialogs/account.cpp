@@ -30,6 +30,8 @@ const QString InvalidMobileMessage =
 const QString NotifyOnceWarning =
     QStringLiteral("WARNING: It is strongly recommended to enable 'Notify only once' if you want to "
                    "receive messages on your GSM phone.");
+const QString InvalidPortMessage =
+    QStringLiteral("The port must be a number from 1 to 65535, or empty for the standard port.");
 const QString StoreFailedMessage =
     QStringLiteral("The settings could not be written to the settings store. PostOwl uses them until it "
                    "ends, but they will be lost then unless they can be applied again.");
@@ -79,6 +81,8 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
     for (QCheckBox* box : {ui->Check2, ui->Check4, ui->Check5, ui->Check6, ui->Check7})
         connect(box, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->Check3, &QCheckBox::toggled, this, &Account::Check3_Click);
+    connect(ui->SecurityCombo, &QComboBox::currentIndexChanged, this, &Account::enableApply);
+    connect(ui->PortField, &QLineEdit::textChanged, this, &Account::enableApply);
 
     connect(ui->Command1, &QPushButton::clicked, this, &Account::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Account::Command2_Click);
@@ -122,6 +126,9 @@ void Account::Form_Load()
     ui->Check5->setChecked(record.AlwaysOnTop != 0);
     ui->Check6->setChecked(record.AskBefore != 0);
     ui->Check7->setChecked(record.SysTray != 0);
+    ui->SecurityCombo->setCurrentIndex(record.Security <= 2 ? record.Security : 0);
+    // Empty stands for the standard port of the chosen security.
+    ui->PortField->setText(record.Port != 0 ? QString::number(record.Port) : QString());
 
     // The dependent rules must hold even where filling changed nothing.
     Text5_Change();
@@ -183,8 +190,18 @@ bool Account::SaveAccountSettings()
         return false;
     }
 
+    int port = 0;
+    if (!readPort(&port)) {
+        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidPortMessage);
+        ui->PortField->setFocus();
+        return false;
+    }
+
     // From here on the save runs to its end: record, store, main window.
     ProfileSettings& record = m_run.ProfileSettings;
+    // A certificate trusted for one server means nothing for another.
+    if (record.ServerName != ui->Text1->text())
+        record.TrustedCertificate.clear();
     record.ServerName = ui->Text1->text();
     record.UserName = ui->Text2->text();
     record.Password = ui->Text3->text();
@@ -201,6 +218,8 @@ bool Account::SaveAccountSettings()
     record.AlwaysOnTop = ui->Check5->isChecked() ? 1 : 0;
     record.AskBefore = ui->Check6->isChecked() ? 1 : 0;
     record.SysTray = ui->Check7->isChecked() ? 1 : 0;
+    record.Security = quint8(ui->SecurityCombo->currentIndex());
+    record.Port = quint16(port);
 
     if (!trimBlanks(record.SMSMobile).isEmpty() && record.NotifyOnce == 0)
         m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), NotifyOnceWarning);
@@ -215,6 +234,21 @@ bool Account::SaveAccountSettings()
     // Blanks count as a reader here, as they do at start-up.
     m_host.setReaderMenuEnabled(!record.MailReader.isEmpty());
     return stored;
+}
+
+bool Account::readPort(int* port) const
+{
+    const QString text = trimBlanks(ui->PortField->text());
+    *port = 0;
+    if (text.isEmpty())
+        return true;
+    for (const QChar digit : text) {
+        if (digit < QLatin1Char('0') || digit > QLatin1Char('9'))
+            return false;
+    }
+    // At most five digits (the field's limit), so this cannot overflow.
+    *port = text.toInt();
+    return *port >= 1 && *port <= 65535;
 }
 
 void Account::Command1_Click()

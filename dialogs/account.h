@@ -51,6 +51,8 @@ public:
 
 private:
     void enableApply();
+    // The port field: 0 when empty; false when it holds no port.
+    bool readPort(int* port) const;
     void centreOnScreen();
 
     std::unique_ptr<Ui::Account> ui;
