@@ -1,7 +1,12 @@
 # shellcheck shell=bash
 # A throw-away Dovecot POP3 server on 127.0.0.1 for demos and trials.
 # Source this file, then:
-#   dovecot_prepare DIR PORT [USER] [PASSWORD]   configuration and an empty Maildir under DIR
+#   dovecot_prepare DIR PORT [USER] [PASSWORD] [TLSPORT]
+#                                                configuration and an empty Maildir under DIR
+#                                                (user alice, password s3cret), written by
+#                                                dovecot-setup beside this file. With TLSPORT
+#                                                also TLS: a throw-away CA in DIR/tls/ca.pem,
+#                                                STLS offered on PORT and POP3S on TLSPORT
 #   dovecot_deliver DIR SUBJECT [USER]           one more message in the user's Maildir
 #   dovecot_start DIR                            runs Dovecot in the background (DOVECOT_PID)
 #   dovecot_wait PORT [SECONDS]                  waits until the port takes connections
@@ -10,22 +15,11 @@
 # Nothing of the system's own Dovecot configuration is used. Started by root,
 # Dovecot's own and mail processes run as nobody (uid 65534), so DIR is handed
 # to that user (the directories above DIR must let it pass: mode 0711 will
-# do); started by anyone else, everything runs as that user.
+# do); started by anyone else, everything runs as that user. See dovecot-setup
+# for the files it writes.
 
 DOVECOT_PID=""
-if [ "$(id -u)" -eq 0 ]; then
-    DOVECOT_UID=65534
-    DOVECOT_GID=65534
-    DOVECOT_USER=$(getent passwd 65534 | cut -d: -f1)
-    DOVECOT_GROUP=$(getent group 65534 | cut -d: -f1)
-    DOVECOT_USER=${DOVECOT_USER:-nobody}
-    DOVECOT_GROUP=${DOVECOT_GROUP:-nogroup}
-else
-    DOVECOT_UID=$(id -u)
-    DOVECOT_GID=$(id -g)
-    DOVECOT_USER=$(id -un)
-    DOVECOT_GROUP=$(id -gn)
-fi
+DOVECOT_LIB=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 free_port() {
     # Binding to port 0 lets the kernel pick a port nobody uses right now.
@@ -36,55 +30,9 @@ dovecot_binary() {
     command -v dovecot 2>/dev/null || { [ -x /usr/sbin/dovecot ] && echo /usr/sbin/dovecot; }
 }
 
-dovecot_hand_over() {
-    # Only root runs Dovecot as someone else.
-    if [ "$(id -u)" -eq 0 ]; then chown -R "$DOVECOT_UID:$DOVECOT_GID" "$1"; fi
-}
-
 dovecot_prepare() {
-    local dir=$1 port=$2 user=${3:-alice} password=${4:-s3cret}
-    mkdir -p "$dir/mail/$user/cur" "$dir/mail/$user/new" "$dir/mail/$user/tmp" "$dir/run" "$dir/state"
-    printf '%s:{PLAIN}%s:%s:%s::%s::\n' "$user" "$password" "$DOVECOT_UID" "$DOVECOT_GID" "$dir/mail/$user" \
-        >"$dir/passwd"
-    chmod 0600 "$dir/passwd"
-    cat >"$dir/dovecot.conf" <<CONF
-protocols = pop3
-listen = 127.0.0.1
-base_dir = $dir/run
-state_dir = $dir/state
-log_path = $dir/dovecot.log
-ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain
-# Failed logins from 127.0.0.1 would otherwise slow every later login down.
-auth_failure_delay = 0
-default_internal_user = $DOVECOT_USER
-default_internal_group = $DOVECOT_GROUP
-default_login_user = $DOVECOT_USER
-mail_location = maildir:$dir/mail/%u
-passdb {
-  driver = passwd-file
-  args = $dir/passwd
-}
-userdb {
-  driver = passwd-file
-  args = $dir/passwd
-}
-service pop3-login {
-  chroot =
-  inet_listener pop3 {
-    address = 127.0.0.1
-    port = $port
-  }
-}
-service anvil {
-  chroot =
-  unix_listener anvil-auth-penalty {
-    mode = 0
-  }
-}
-CONF
-    dovecot_hand_over "$dir"
+    local dir=$1 port=$2 user=${3:-alice} password=${4:-s3cret} tls_port=${5:-}
+    "$DOVECOT_LIB/dovecot-setup" "$dir" "$port" "$user" "$password" ${tls_port:+--tls "$tls_port"}
 }
 
 dovecot_deliver() {
@@ -95,7 +43,8 @@ dovecot_deliver() {
     printf 'From: Demo Sender <sender@example.org>\r\nTo: %s@example.org\r\nSubject: %s\r\nDate: %s\r\n\r\n%s\r\n' \
         "$user" "$subject" "$(LC_ALL=C date -R)" "This message waits in a demo mailbox." \
         >"$dir/mail/$user/tmp/$name"
-    dovecot_hand_over "$dir/mail/$user/tmp/$name"
+    # Only root runs Dovecot as someone else: the mail user owns the Maildir.
+    if [ "$(id -u)" -eq 0 ]; then chown --reference="$dir/mail/$user" "$dir/mail/$user/tmp/$name"; fi
     mv "$dir/mail/$user/tmp/$name" "$dir/mail/$user/new/$name"
 }
 

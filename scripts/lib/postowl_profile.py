@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes a PostOwl profile into a settings file, as the program itself would.
 
-    postowl_profile.py FILE PROFILE KEY=VALUE...
+    postowl_profile.py [--append] FILE PROFILE KEY=VALUE...
 
-FILE is replaced (mode 0600) by one section PROFILE holding the given keys.
+FILE is replaced (mode 0600) by one section PROFILE holding the given keys;
+with --append the section is added after those already in FILE.
 Password and SMSPassword are given plain and stored scrambled. The format is
 Qt's INI format as QSettings reads it on Linux.
 """
@@ -73,6 +74,9 @@ def ini_value(text):
 
 
 def main(argv):
+    append = len(argv) > 1 and argv[1] == "--append"
+    if append:
+        argv = argv[:1] + argv[2:]
     if len(argv) < 3:
         sys.stderr.write(__doc__)
         return 2
@@ -88,9 +92,10 @@ def main(argv):
         lines.append("%s=%s" % (ini_key(key), ini_value(value)))
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     # The file holds passwords, scrambled but not encrypted: owner only.
-    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | (os.O_APPEND if append else os.O_TRUNC), 0o600)
+    separator = "\n" if os.fstat(fd).st_size > 0 else ""
     with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as out:
-        out.write("\n".join(lines) + "\n")
+        out.write(separator + "\n".join(lines) + "\n")
     os.chmod(path, 0o600)
     return 0
 

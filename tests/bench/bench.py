@@ -5,6 +5,9 @@ this; it prints a Markdown table of medians and their ratios to the floor.
 
     bench.py --tools DIR --postowl FILE --profile-writer FILE --port PORT
              [--user alice] [--password s3cret] [--runs 30] [--idle 60]
+             [--only-profiles]
+
+--only-profiles measures nothing but the memory of several profiles at once.
 
 How the moments are seen without changing the program: postowl talks to
 Dovecot through a small relay here. The program closes its connection right
@@ -32,6 +35,7 @@ START_TIMEOUT = 15.0
 SETTLE = 0.3  # lets the check's status, title and icon settle before memory is read
 EXPECTED_COUNT = 3
 FIRST_TICK_MS = 100  # postowl's first check starts 100 ms after start-up, on purpose
+PROFILES = 5  # postowl processes at once, one profile each, in the memory of several profiles
 
 
 def fail(message):
@@ -122,6 +126,25 @@ def resident_kb(pid):
     return 0
 
 
+def smaps_kb(pid):
+    """The fields of /proc/PID/smaps_rollup, in kB: the process's mappings summed."""
+    fields = {}
+    with open("/proc/%d/smaps_rollup" % pid) as rollup:
+        for line in rollup:
+            parts = line.split()
+            if len(parts) == 3 and parts[2] == "kB":
+                fields[parts[0].rstrip(":")] = int(parts[1])
+    return fields
+
+
+def memory_mb(pid):
+    """Proportional (PSS: shared pages split among the processes sharing
+    them), private (pages no other process maps) and resident memory in MB."""
+    fields = smaps_kb(pid)
+    private = fields.get("Private_Clean", 0) + fields.get("Private_Dirty", 0)
+    return fields.get("Pss", 0) / 1024.0, private / 1024.0, fields.get("Rss", 0) / 1024.0
+
+
 def cpu_ms(pid):
     """utime + stime from /proc/PID/stat, and the run time of all its threads
     from schedstat (nanoseconds, so finer than the clock ticks of stat)."""
@@ -171,36 +194,45 @@ def whole_process_ms(command, env=None, expect=None, ok_codes=(0,)):
 
 
 class PostOwl:
-    """The real program on a throw-away profile, talking to Dovecot through the relay."""
+    """The real program on throw-away profiles, all in one settings file,
+    talking to Dovecot through the relay."""
 
-    def __init__(self, args, relay, interval):
+    def __init__(self, args, relay, interval, profiles=("DEFAULT",)):
         self.args = args
         self.relay = relay
         self.home = tempfile.TemporaryDirectory(prefix="postowl-bench-")
         config = os.path.join(self.home.name, "config")
-        subprocess.run(
-            [sys.executable, args.profile_writer, os.path.join(config, "POSTOWL", "POSTOWL.conf"), "DEFAULT",
-             "ServerName=127.0.0.1", "UserName=" + args.user, "Password=" + args.password,
-             "Interval=%d" % interval, "StartReader=0", "AskBefore=0", "PlaySound=0", "AlwaysOnTop=0",
-             "NotifyOnce=1", "SysTray=0", "NameInBar=Bench"], check=True)
+        for index, profile in enumerate(profiles):
+            subprocess.run(
+                [sys.executable, args.profile_writer] + (["--append"] if index else []) +
+                [os.path.join(config, "POSTOWL", "POSTOWL.conf"), profile,
+                 "ServerName=127.0.0.1", "UserName=" + args.user, "Password=" + args.password,
+                 "Interval=%d" % interval, "StartReader=0", "AskBefore=0", "PlaySound=0", "AlwaysOnTop=0",
+                 "NotifyOnce=1", "SysTray=0", "NameInBar=Bench"], check=True)
         self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=config,
                         XDG_RUNTIME_DIR=self.home.name, POSTOWL_POP3_PORT=str(relay.port))
         self.env.pop("POSTOWL_SMS_GATEWAY", None)
 
-    def start(self):
-        """Starts the program; returns it with the seconds to its first
-        connection and to the end of its first check."""
+    def start(self, profiles=((),)):
+        """Starts one program per profile (each an argument list, none for
+        DEFAULT) at once; returns them once each has finished its first check,
+        and for the last check to finish the seconds to its connection and to
+        its end."""
         self.relay.drain()
         started = time.perf_counter()
-        process = subprocess.Popen([self.args.postowl], env=self.env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        check = self.relay.next_check()
-        if check is None:
-            stop(process)
-            fail("postowl made no complete check within %.0f s: %s"
-                 % (START_TIMEOUT, process.stderr.read().decode(errors="replace")))
+        processes = [subprocess.Popen([self.args.postowl] + list(profile), env=self.env, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                     for profile in profiles]
+        for _ in processes:
+            check = self.relay.next_check()
+            if check is None:
+                errors = []
+                for process in processes:
+                    stop(process)
+                    errors.append(process.stderr.read().decode(errors="replace"))
+                fail("postowl made no complete check within %.0f s: %s" % (START_TIMEOUT, " ".join(errors)))
         accepted, closed = check
-        return process, accepted - started, closed - started
+        return processes, accepted - started, closed - started
 
     def close(self):
         self.home.cleanup()
@@ -238,6 +270,8 @@ def main():
     parser.add_argument("--password", default="s3cret")
     parser.add_argument("--runs", type=int, default=30)
     parser.add_argument("--idle", type=int, default=60)
+    parser.add_argument("--only-profiles", action="store_true",
+                        help="only the memory of %d profiles at once" % PROFILES)
     args = parser.parse_args()
     runs = args.runs
     med = statistics.median
@@ -246,6 +280,10 @@ def main():
     def progress(text):
         sys.stderr.write("bench: %s\n" % text)
         sys.stderr.flush()
+
+    if args.only_profiles:
+        several_profiles(args, Relay(args.port), progress)
+        return
 
     # 1. One check on a running program, and one check as a whole process.
     progress("check latency, %d runs each" % runs)
@@ -275,7 +313,7 @@ def main():
     label_shown, label_rss = [], []
     try:
         for _ in range(runs):
-            process, connected, status = owl.start()
+            (process,), connected, status = owl.start()
             time.sleep(SETTLE)
             owl_rss.append(resident_kb(process.pid) / 1024.0)
             stop(process)
@@ -298,7 +336,7 @@ def main():
 
         # 3. CPU over a minute of idling between checks, both programs side by side.
         progress("CPU time over %d s idle" % args.idle)
-        process, _, _ = owl.start()
+        (process,), _, _ = owl.start()
         label, _ = start_label(args)
         time.sleep(1.0)
         owl_before, label_before = cpu_ms(process.pid), cpu_ms(label.pid)
@@ -332,6 +370,52 @@ def main():
     print()
     print("The first check's status text comes after start-up, the 100 ms the first check waits on purpose "
           "and one check; `postowl` made its first connection after %s." % fmt(med(to_connect), "ms"))
+    print()
+    several_profiles(args, relay, progress)
+
+
+def several_profiles(args, relay, progress):
+    """Memory of PROFILES postowl processes running at once, each on its own
+    profile from one settings file, against one of them alone; read from
+    smaps_rollup 0.3 s after the last first check. Prints its own table."""
+    progress("memory of %d profiles at once, %d runs" % (PROFILES, args.runs))
+    names = ["Bench%d" % number for number in range(1, PROFILES + 1)]
+    owl = PostOwl(args, relay, interval=5, profiles=names)
+    alone, each, totals = [], [], []
+    try:
+        for _ in range(args.runs):
+            (process,), _, _ = owl.start([names[:1]])
+            time.sleep(SETTLE)
+            alone.append(memory_mb(process.pid))
+            stop(process)
+
+            processes, _, _ = owl.start([[name] for name in names])
+            time.sleep(SETTLE)
+            together = [memory_mb(process.pid) for process in processes]
+            for process in processes:
+                stop(process)
+            each.extend(together)
+            totals.append(sum(pss for pss, _, _ in together))
+    finally:
+        owl.close()
+
+    med = statistics.median
+    load = os.getloadavg()
+    print("%d `postowl` processes at once, each on its own profile of one settings file, against one alone; "
+          "medians of %d runs (at once: of all %d instances), 0.3 s after the first check; "
+          "%d CPUs, load average %.2f while measuring." % (
+              PROFILES, args.runs, PROFILES * args.runs, os.cpu_count() or 0, load[0]))
+    print()
+    print("| Memory per instance (`/proc/<pid>/smaps_rollup`) | %d at once, each | One alone | Ratio |" % PROFILES)
+    print("|---|---:|---:|---:|")
+    for index, measure in enumerate(("Proportional (`Pss`)", "Private (`Private_Clean` + `Private_Dirty`)",
+                                     "Resident (`Rss`)")):
+        value, floor = med([m[index] for m in each]), med([m[index] for m in alone])
+        print("| %s | %s | %s | %s |" % (measure, fmt(value, "MB"), fmt(floor, "MB"), ratio(value, floor)))
+    print()
+    alone_pss = med([m[0] for m in alone])
+    print("All %d at once take %s of proportional memory together, against %d times one alone: %d × %s = %s." % (
+        PROFILES, fmt(med(totals), "MB"), PROFILES, PROFILES, fmt(alone_pss, "MB"), fmt(PROFILES * alone_pss, "MB")))
 
 
 def fmt(value, unit):

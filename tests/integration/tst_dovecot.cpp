@@ -9,6 +9,9 @@
 #include <QHostAddress>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QtTest>
@@ -60,6 +63,8 @@ private slots:
     void lineBreakInCredentialsDeletesNothing_data();
     void lineBreakInCredentialsDeletesNothing();
     void stoppedServerIsAProblem();
+    void tlsServesTheCertificateOfItsCa_data();
+    void tlsServesTheCertificateOfItsCa();
 };
 
 void tst_Dovecot::initTestCase()
@@ -238,6 +243,71 @@ void tst_Dovecot::stoppedServerIsAProblem()
     QCOMPARE(r.view.statusColor, StatusColors::failure());
     QVERIFY(r.run.LastCheckTime.isNull());
     QVERIFY(r.check.isTicking());
+}
+
+void tst_Dovecot::tlsServesTheCertificateOfItsCa_data()
+{
+    QTest::addColumn<bool>("startTls");
+    QTest::addColumn<bool>("selfSigned");
+
+    QTest::newRow("POP3S") << false << false;
+    QTest::newRow("STLS on the plain port") << true << false;
+    QTest::newRow("POP3S, certificate changed to a self-signed one") << false << true;
+}
+
+void tst_Dovecot::tlsServesTheCertificateOfItsCa()
+{
+    QFETCH(bool, startTls);
+    QFETCH(bool, selfSigned);
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+
+    DovecotServer server(3);
+    server.setTls(true);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY(server.tlsPort() != 0 && server.tlsPort() != server.port());
+    if (selfSigned)
+        QVERIFY2(server.serveSelfSignedCertificate(), qPrintable(server.errorString()));
+
+    // Only the throw-away CA is trusted, none of the system's.
+    QSslSocket socket;
+    QSslConfiguration configuration = socket.sslConfiguration();
+    configuration.setCaCertificates(QSslCertificate::fromPath(server.caCertificatePath()));
+    socket.setSslConfiguration(configuration);
+    if (startTls) {
+        socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+        QVERIFY(socket.waitForReadyRead(2000));
+        QVERIFY(socket.readLine().startsWith("+OK "));
+        socket.write("STLS\r\n");
+        QVERIFY(socket.waitForReadyRead(2000));
+        QVERIFY(socket.readLine().startsWith("+OK"));
+        socket.startClientEncryption();
+    } else {
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.tlsPort());
+    }
+    const bool encrypted = socket.waitForEncrypted(5000);
+
+    const QString served = selfSigned ? server.selfSignedCertificatePath() : server.serverCertificatePath();
+    QCOMPARE(socket.peerCertificate(), QSslCertificate::fromPath(served).value(0));
+    if (selfSigned) {
+        QVERIFY(!encrypted);
+        QVERIFY(socket.sslHandshakeErrors().contains(
+            QSslError(QSslError::SelfSignedCertificate, socket.peerCertificate())));
+        return;
+    }
+    QVERIFY2(encrypted, qPrintable(socket.errorString()));
+    if (!startTls) {
+        QVERIFY(socket.waitForReadyRead(2000));
+        QVERIFY(socket.readLine().startsWith("+OK "));
+    }
+    // A login and STAT inside TLS.
+    socket.write(
+        QStringLiteral("USER %1\r\nPASS %2\r\nSTAT\r\n").arg(server.userName(), server.password()).toUtf8());
+    QByteArray replies;
+    while (replies.count('\n') < 3 && socket.waitForReadyRead(2000))
+        replies += socket.readAll();
+    const QByteArray stat = replies.split('\n').value(2);
+    QVERIFY2(stat.startsWith("+OK 3 "), replies.constData());
 }
 
 QTEST_MAIN(tst_Dovecot)

@@ -3,17 +3,20 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslSocket>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <csignal>
-#include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -22,6 +25,19 @@
 namespace {
 
 constexpr int StartTimeoutMs = 5000;
+// Making the TLS keys and certificates takes openssl a fraction of a second.
+constexpr int SetupTimeoutMs = 30000;
+
+// Writes the configuration, the Maildir and the certificates; see the script.
+QString setupScript()
+{
+    return QStringLiteral(POSTOWL_DOVECOT_SETUP);
+}
+
+QString bashProgram()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("bash"));
+}
 
 QString dovecotProgram()
 {
@@ -32,40 +48,10 @@ QString dovecotProgram()
     return program;
 }
 
-// Who Dovecot's own processes and the mail user run as. As root that is
-// nobody, which Dovecot accepts for everything; otherwise Dovecot runs
-// unprivileged as the user running the tests and cannot switch to anyone else.
-struct Identity
+// The port stays taken while the probe lives, so two probes never get the same one.
+quint16 freeLoopbackPort(QTcpServer& probe)
 {
-    uid_t uid;
-    gid_t gid;
-    QString user;
-    QString group;
-};
-
-Identity dovecotIdentity()
-{
-    const bool root = geteuid() == 0;
-    Identity identity{root ? uid_t(65534) : geteuid(), root ? gid_t(65534) : getegid(), QString(), QString()};
-    if (const passwd* entry = getpwuid(identity.uid))
-        identity.user = QString::fromLocal8Bit(entry->pw_name);
-    if (const group* entry = getgrgid(identity.gid))
-        identity.group = QString::fromLocal8Bit(entry->gr_name);
-    if (root && identity.user.isEmpty())
-        identity.user = QStringLiteral("nobody");
-    if (root && identity.group.isEmpty())
-        identity.group = QStringLiteral("nogroup");
-    return identity;
-}
-
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 bool writeFile(const QString& path, const QByteArray& contents, QFile::Permissions permissions)
@@ -101,7 +87,12 @@ QString DovecotServer::unavailableReason()
     if (dovecotProgram().isEmpty())
         return QStringLiteral(
             "dovecot is not installed: apt-get install dovecot-pop3d (scripts/test installs it)");
-    if (dovecotIdentity().user.isEmpty())
+    if (!QFileInfo::exists(setupScript()))
+        return QStringLiteral("the setup script is missing: ") + setupScript();
+    if (bashProgram().isEmpty())
+        return QStringLiteral("bash is not installed");
+    // As root Dovecot runs as nobody; anyone else, it runs as by name.
+    if (geteuid() != 0 && !getpwuid(geteuid()))
         return QStringLiteral("the user running the tests has no name Dovecot could run as");
     return QString();
 }
@@ -109,6 +100,26 @@ QString DovecotServer::unavailableReason()
 QString DovecotServer::mailDirectory() const
 {
     return m_dir.path() + QStringLiteral("/mail/") + m_userName;
+}
+
+QString DovecotServer::tlsFile(const char* name) const
+{
+    return m_tls ? m_dir.filePath(QStringLiteral("tls/") + QLatin1String(name)) : QString();
+}
+
+QString DovecotServer::caCertificatePath() const
+{
+    return tlsFile("ca.pem");
+}
+
+QString DovecotServer::serverCertificatePath() const
+{
+    return tlsFile("server.pem");
+}
+
+QString DovecotServer::selfSignedCertificatePath() const
+{
+    return tlsFile("selfsigned.pem");
 }
 
 bool DovecotServer::start()
@@ -123,15 +134,18 @@ bool DovecotServer::start()
         fail(unavailableReason());
         return false;
     }
-    m_port = freeLoopbackPort();
-    if (m_port == 0) {
-        fail(QStringLiteral("no free port on 127.0.0.1"));
-        return false;
+    {
+        QTcpServer plain;
+        QTcpServer secure;
+        m_port = freeLoopbackPort(plain);
+        m_tlsPort = m_tls ? freeLoopbackPort(secure) : 0;
+        if (m_port == 0 || (m_tls && m_tlsPort == 0)) {
+            fail(QStringLiteral("no free port on 127.0.0.1"));
+            return false;
+        }
     }
-    if (!writeConfiguration()) {
-        fail(QStringLiteral("cannot write the Dovecot configuration in ") + m_dir.path());
+    if (!runSetup())
         return false;
-    }
     for (int i = 0; i < m_initialMessages; ++i) {
         if (!deliverMessage()) {
             fail(QStringLiteral("cannot write a message into ") + mailDirectory());
@@ -205,87 +219,71 @@ bool DovecotServer::isRunning() const
     return m_process && m_process->state() == QProcess::Running;
 }
 
-bool DovecotServer::writeConfiguration()
+bool DovecotServer::runSetup()
 {
-    const Identity identity = dovecotIdentity();
-    const QString dir = m_dir.path();
-    QDir root(dir);
-    for (const char* sub : {"cur", "new", "tmp"})
-        if (!root.mkpath(mailDirectory() + QLatin1Char('/') + QLatin1String(sub)))
-            return false;
-    if (!root.mkpath(QStringLiteral("run")) || !root.mkpath(QStringLiteral("state")))
-        return false;
-
-    // One arg() call: text inserted by it is never searched for placeholders again.
-    const QByteArray passwd = QStringLiteral("%1:{PLAIN}%2:%3:%4::%5::\n")
-                                  .arg(m_userName, m_password, QString::number(identity.uid),
-                                       QString::number(identity.gid), mailDirectory())
-                                  .toUtf8();
-    if (!writeFile(root.filePath(QStringLiteral("passwd")), passwd, QFile::ReadOwner | QFile::WriteOwner))
-        return false;
-
-    const QString configuration = QStringLiteral(R"(protocols = pop3
-listen = 127.0.0.1
-base_dir = %1/run
-state_dir = %1/state
-log_path = %1/dovecot.log
-ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain
-# Tests log in with wrong passwords on purpose; without these every failed
-# login from 127.0.0.1 would slow the following ones down by seconds.
-auth_failure_delay = 0
-default_internal_user = %2
-default_internal_group = %3
-default_login_user = %2
-mail_location = maildir:%1/mail/%u
-passdb {
-  driver = passwd-file
-  args = %1/passwd
-}
-userdb {
-  driver = passwd-file
-  args = %1/passwd
-}
-service pop3-login {
-  chroot =
-  inet_listener pop3 {
-    address = 127.0.0.1
-    port = %4
-  }
-}
-service anvil {
-  chroot =
-  unix_listener anvil-auth-penalty {
-    mode = 0
-  }
-}
-)")
-                                      .arg(dir, identity.user, identity.group, QString::number(m_port));
-    if (!writeFile(root.filePath(QStringLiteral("dovecot.conf")), configuration.toUtf8(),
-                   QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther))
-        return false;
-    return handOver(dir);
+    QStringList arguments{setupScript(), m_dir.path(), QString::number(m_port), m_userName, m_password};
+    if (m_tls)
+        arguments << QStringLiteral("--tls") << QString::number(m_tlsPort);
+    QProcess setup;
+    setup.setProcessChannelMode(QProcess::MergedChannels);
+    setup.start(bashProgram(), arguments);
+    const bool finished = setup.waitForFinished(SetupTimeoutMs);
+    if (finished && setup.exitStatus() == QProcess::NormalExit && setup.exitCode() == 0)
+        return true;
+    if (!finished) {
+        setup.kill();
+        setup.waitForFinished(1000);
+    }
+    const QString output = QString::fromLocal8Bit(setup.readAll()).trimmed();
+    fail(setupScript() + QStringLiteral(" failed: ") + (output.isEmpty() ? setup.errorString() : output));
+    return false;
 }
 
 bool DovecotServer::handOver(const QString& path) const
 {
-    // Dovecot's mail processes run as the mail user and must own the Maildir
-    // and the directories around it. Only root needs to hand anything over.
+    // Dovecot's mail processes run as the user the setup gave the Maildir to,
+    // and must own what is put into it. Only root runs Dovecot as someone else.
     if (geteuid() != 0)
         return true;
-    const Identity identity = dovecotIdentity();
-    auto give = [&identity](const QString& entry) {
-        return ::chown(QFile::encodeName(entry).constData(), identity.uid, identity.gid) == 0;
-    };
-    if (!give(path))
+    struct stat owner;
+    if (::stat(QFile::encodeName(mailDirectory()).constData(), &owner) != 0)
         return false;
-    QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        if (!give(it.next()))
+    return ::chown(QFile::encodeName(path).constData(), owner.st_uid, owner.st_gid) == 0;
+}
+
+bool DovecotServer::serveSelfSignedCertificate()
+{
+    if (!m_tls || !isRunning())
+        return false;
+    // Dovecot serves the copies in served.pem and served.key and reads them
+    // again when its master gets SIGHUP.
+    for (const char* kind : {"pem", "key"}) {
+        const QString served = tlsFile("served.") + QLatin1String(kind);
+        QFile::remove(served);
+        if (!QFile::copy(tlsFile("selfsigned.") + QLatin1String(kind), served) || !handOver(served)) {
+            fail(QStringLiteral("cannot copy the self-signed certificate to ") + served);
             return false;
-    return true;
+        }
+    }
+    const QList<QSslCertificate> wanted = QSslCertificate::fromPath(selfSignedCertificatePath());
+    if (wanted.isEmpty() || ::kill(pid_t(m_process->processId()), SIGHUP) != 0) {
+        fail(QStringLiteral("cannot make Dovecot read its certificate again"));
+        return false;
+    }
+    // Login processes started before the reload may still hand out the old one.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < StartTimeoutMs) {
+        QSslSocket probe;
+        probe.setPeerVerifyMode(QSslSocket::VerifyNone);
+        probe.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_tlsPort);
+        if (probe.waitForEncrypted(1000) && probe.peerCertificate() == wanted.first())
+            return true;
+        probe.abort();
+        QThread::msleep(20);
+    }
+    fail(QStringLiteral("Dovecot still serves the old certificate after %1 ms").arg(StartTimeoutMs));
+    return false;
 }
 
 bool DovecotServer::deliverMessage(const QString& subject)

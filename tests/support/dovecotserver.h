@@ -9,7 +9,8 @@
 // A real Dovecot POP3 server on 127.0.0.1 for the integration tests. It runs
 // as a child process (in its own process group) from a throw-away configuration in a temporary directory
 // (nothing of the system's own Dovecot is used), listens on a free port and
-// serves one Maildir user. The destructor stops it.
+// serves one Maildir user. The destructor stops it. scripts/lib/dovecot-setup
+// writes its files, the same script the demo and the benchmark use.
 class DovecotServer
 {
 public:
@@ -23,6 +24,12 @@ public:
     // Empty when a Dovecot can be run here; otherwise why not, for QSKIP.
     static QString unavailableReason();
 
+    // With TLS (set before start()) the server gets certificates from a
+    // throw-away CA made for this run, offers STLS on port() (plain logins
+    // still work there) and speaks TLS from the first byte on tlsPort().
+    void setTls(bool tls) { m_tls = tls; }
+    bool tls() const { return m_tls; }
+
     // Writes the configuration and the mailbox, starts Dovecot and waits until
     // the port takes connections. False with errorString() on failure.
     bool start();
@@ -30,6 +37,18 @@ public:
     bool isRunning() const;
 
     quint16 port() const { return m_port; }
+    // POP3S; 0 without TLS.
+    quint16 tlsPort() const { return m_tlsPort; }
+    // PEM files; empty without TLS. The server certificate is signed by the CA
+    // and names 127.0.0.1 and localhost; the self-signed one names the same
+    // and is signed by nobody.
+    QString caCertificatePath() const;
+    QString serverCertificatePath() const;
+    QString selfSignedCertificatePath() const;
+    // From now on both listeners serve the self-signed certificate instead of
+    // the CA's: a certificate changed under a client. Returns once Dovecot
+    // hands it out.
+    bool serveSelfSignedCertificate();
     QString userName() const { return m_userName; }
     QString password() const { return m_password; }
     QString directory() const { return m_dir.path(); }
@@ -45,7 +64,8 @@ public:
 
 private:
     QString mailDirectory() const;
-    bool writeConfiguration();
+    QString tlsFile(const char* name) const;
+    bool runSetup();
     bool handOver(const QString& path) const;
     void fail(const QString& reason);
 
@@ -55,6 +75,8 @@ private:
     QString m_password;
     int m_initialMessages = 0;
     int m_delivered = 0;
+    bool m_tls = false;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
     QString m_error;
 };
