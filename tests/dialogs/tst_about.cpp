@@ -147,9 +147,15 @@ void TestAbout::greetingTellsHowTheCheckWasCarried_data()
     QTest::addColumn<QString>("transport");
     QTest::addColumn<QString>("shown");
     // The protocol goes before the line end, which the label's one line would cut off.
-    QTest::newRow("TLS 1.3") << "Dovecot ready.\r\n" << "TLS 1.3" << "Dovecot ready. (TLS 1.3)\r\n";
-    QTest::newRow("bare LF") << "ready\n" << "TLS 1.2" << "ready (TLS 1.2)\n";
-    QTest::newRow("plain") << "Dovecot ready.\r\n" << "" << "Dovecot ready.\r\n";
+    QTest::newRow("TLS 1.3") << "Dovecot ready.\r\n"
+                             << "TLS 1.3"
+                             << "Dovecot ready. (TLS 1.3)\r\n";
+    QTest::newRow("bare LF") << "ready\n"
+                             << "TLS 1.2"
+                             << "ready (TLS 1.2)\n";
+    QTest::newRow("plain") << "Dovecot ready.\r\n"
+                           << ""
+                           << "Dovecot ready.\r\n";
 }
 
 void TestAbout::greetingTellsHowTheCheckWasCarried()

@@ -232,9 +232,9 @@ void TestAccount::passwordShownOnlyWhenStored()
 void TestAccount::everyEditEnablesApply_data()
 {
     QTest::addColumn<QString>("name");
-    for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9",
-                             "Check2", "Check3", "Check4", "Check5", "Check6", "Check7", "SecurityCombo",
-                             "PortField"})
+    for (const char* name :
+         {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9", "Check2", "Check3",
+          "Check4", "Check5", "Check6", "Check7", "SecurityCombo", "PortField"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -782,8 +782,10 @@ void TestAccount::changingTheServerForgetsTheTrustedCertificate_data()
 {
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("trusted");
-    QTest::newRow("same server") << "pop.example" << "ab:cd";
-    QTest::newRow("another server") << "mail.example" << "";
+    QTest::newRow("same server") << "pop.example"
+                                 << "ab:cd";
+    QTest::newRow("another server") << "mail.example"
+                                    << "";
 }
 
 void TestAccount::changingTheServerForgetsTheTrustedCertificate()
