@@ -66,9 +66,10 @@ int saveRepeatedly(const QString& path, const QString& profile, int count)
     return 0;
 }
 
-const QStringList ProfileKeys{"ServerName", "UserName",   "Password",  "NameInBar",   "MailReader",
-                              "AskBefore",  "SMSUserID",  "SMSPassword", "SMSMobile", "Interval",
-                              "NotifyOnce", "StartReader", "PlaySound", "AlwaysOnTop", "SysTray"};
+const QStringList ProfileKeys{"ServerName", "UserName",    "Password",          "NameInBar",   "MailReader",
+                              "AskBefore",  "SMSUserID",   "SMSPassword",       "SMSMobile",   "Interval",
+                              "NotifyOnce", "StartReader", "PlaySound",         "AlwaysOnTop", "SysTray",
+                              "Security",   "Port",        "TrustedCertificate"};
 
 bool sameRecord(const ProfileSettings& a, const ProfileSettings& b)
 {
