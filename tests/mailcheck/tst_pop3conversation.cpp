@@ -35,7 +35,6 @@ private slots:
     void greetingKeptFromFifthCharacter();
     void failedCheckLetsGoOfTheServerBeforeTheBox_data();
     void failedCheckLetsGoOfTheServerBeforeTheBox();
-    void ipv6LiteralInBrackets();
     void tls_data();
     void tls();
     void trustQuestionHoldsOffASecondCheck();
@@ -316,17 +315,6 @@ void TestPop3Conversation::failedCheckLetsGoOfTheServerBeforeTheBox()
     QVERIFY(run.checkOnce());
     QCOMPARE(run.desktop.messages.size(), 1);
     QVERIFY(letGo);
-}
-
-void TestPop3Conversation::ipv6LiteralInBrackets()
-{
-    ScriptedPop3Server server(nullptr, QHostAddress(QHostAddress::LocalHostIPv6));
-    if (!server.isListening())
-        QSKIP("no IPv6 loopback here");
-    server.replies.insert("STAT", Response::reply("+OK 3 120\r\n"));
-    MailCheckRig run(server.port(), QStringLiteral("[::1]"));
-    QVERIFY(run.checkOnce());
-    QCOMPARE(run.view.statusText, QStringLiteral("3 message(s)"));
 }
 
 TestCertificate TestPop3Conversation::certificateFor(const QString& name)

@@ -33,8 +33,6 @@ private slots:
     void wrongPasswordAsksAgainAtNextCheck();
     void promptClosedWithoutEntryStillChecks();
     void promptShowsHashAndTakesTextUntrimmed();
-    void standardPortFollowsSecurity_data();
-    void standardPortFollowsSecurity();
     void profilePortIsUsedWithoutOverride();
 };
 
@@ -245,28 +243,6 @@ void TestScheduler::promptShowsHashAndTakesTextUntrimmed()
     QCOMPARE(entry.findChild<QLineEdit*>(QStringLiteral("Text1"))->displayText(), QStringLiteral("####"));
     entry.PasswordEntry_Command1_Click();
     QCOMPARE(settings.Password, QStringLiteral("ab c"));
-}
-
-void TestScheduler::standardPortFollowsSecurity_data()
-{
-    QTest::addColumn<int>("security");
-    QTest::addColumn<int>("port");
-    QTest::addColumn<int>("used");
-    QTest::newRow("plain") << 0 << 0 << 110;
-    QTest::newRow("STLS starts on the plain port") << 1 << 0 << 110;
-    QTest::newRow("TLS from the first byte") << 2 << 0 << 995;
-    QTest::newRow("port given") << 2 << 2995 << 2995;
-}
-
-void TestScheduler::standardPortFollowsSecurity()
-{
-    QFETCH(int, security);
-    QFETCH(int, port);
-    QFETCH(int, used);
-    ProfileSettings settings;
-    settings.Security = quint8(security);
-    settings.Port = quint16(port);
-    QCOMPARE(int(MailCheck::profilePort(settings)), used);
 }
 
 void TestScheduler::profilePortIsUsedWithoutOverride()
