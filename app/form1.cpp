@@ -37,6 +37,8 @@ Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& c
     // The icons live in this static library; make sure they are linked in.
     Q_INIT_RESOURCE(icons);
     ui->setupUi(this);
+    // A certificate the user chooses to trust during a check is stored at once.
+    m_mailCheck.setStore(&store);
     // A small fixed window: no resizing, no minimise or maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint);

@@ -61,6 +61,7 @@ int main(int argc, char* argv[])
 
     Form1 form(run, store, desktop, clock);
     form.mailCheck().setPort(pop3PortFromEnvironment());
+    QObject::connect(&form.mailCheck(), &MailCheck::dialogue, &verboseLog, &VerboseLog::write);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &form, &Form1::bringToFront);
     QObject::connect(&form, &Form1::unloaded, &application, &QApplication::quit, Qt::QueuedConnection);
     // Logging off or shutting down ends the run like Exit does.

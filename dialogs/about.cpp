@@ -102,7 +102,16 @@ QString About::dateTimeText(const QDateTime& when)
 void About::About_Form_Load()
 {
     ui->Label2->setText(ProgramInfo::title());
-    ui->Label6->setText(m_run.ServerGreeting);
+    // How the check was carried goes before the greeting's line end, where it shows.
+    QString greeting = m_run.ServerGreeting;
+    if (!m_run.ServerTransport.isEmpty()) {
+        qsizetype lineEnd = greeting.size();
+        while (lineEnd > 0 && (greeting.at(lineEnd - 1) == QLatin1Char('\n') ||
+                               greeting.at(lineEnd - 1) == QLatin1Char('\r')))
+            --lineEnd;
+        greeting.insert(lineEnd, QStringLiteral(" (") + m_run.ServerTransport + QLatin1Char(')'));
+    }
+    ui->Label6->setText(greeting);
     if (!m_run.LastCheckTime.isValid()) {
         ui->Label7->setText(QStringLiteral("No mail check performed"));
         ui->Label8->setText(QString());

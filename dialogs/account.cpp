@@ -35,6 +35,8 @@ const QString NotifyOnceWarning =
                    "receive messages on your GSM phone.");
 const QString InvalidPushUrlMessage = QStringLiteral("The push URL must start with http:// or https://.");
 const QString TestPushText = QStringLiteral("This is a test message from PostOwl.");
+const QString InvalidPortMessage =
+    QStringLiteral("The port must be a number from 1 to 65535, or empty for the standard port.");
 const QString StoreFailedMessage =
     QStringLiteral("The settings could not be written to the settings store. PostOwl uses them until it "
                    "ends, but they will be lost then unless they can be applied again.");
@@ -101,6 +103,8 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
     connect(ui->Check3, &QCheckBox::toggled, this, &Account::Check3_Click);
     connect(ui->AutostartCheck, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->KeyringCheck, &QCheckBox::toggled, this, &Account::KeyringCheck_Click);
+    connect(ui->SecurityCombo, &QComboBox::currentIndexChanged, this, &Account::enableApply);
+    connect(ui->PortField, &QLineEdit::textChanged, this, &Account::enableApply);
 
     connect(ui->Command1, &QPushButton::clicked, this, &Account::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Account::Command2_Click);
@@ -153,6 +157,9 @@ void Account::Form_Load()
     // Starting with the desktop is the autostart file itself, not a key.
     ui->AutostartCheck->setChecked(AutostartEntry(record.ProfileName).exists());
     ui->PopupCheck->setChecked(record.Popup != 0);
+    ui->SecurityCombo->setCurrentIndex(record.Security <= 2 ? record.Security : 0);
+    // Empty stands for the standard port of the chosen security.
+    ui->PortField->setText(record.Port != 0 ? QString::number(record.Port) : QString());
 
     // The dependent rules must hold even where filling changed nothing.
     Text5_Change();
@@ -264,10 +271,20 @@ bool Account::SaveAccountSettings()
         return false;
     }
 
+    int port = 0;
+    if (!readPort(&port)) {
+        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidPortMessage);
+        ui->PortField->setFocus();
+        return false;
+    }
+
     // From here on the save runs to its end: keyring, record, store, main
     // window. Only the keyring can still refuse it, so the record takes the
     // new values once the keyring holds them.
     ProfileSettings record = m_run.ProfileSettings;
+    // A certificate trusted for one server means nothing for another.
+    if (record.ServerName != ui->Text1->text())
+        record.TrustedCertificate.clear();
     record.ServerName = ui->Text1->text();
     record.UserName = ui->Text2->text();
     record.Password = ui->Text3->text();
@@ -284,6 +301,8 @@ bool Account::SaveAccountSettings()
     record.AlwaysOnTop = ui->Check5->isChecked() ? 1 : 0;
     record.AskBefore = ui->Check6->isChecked() ? 1 : 0;
     record.SysTray = ui->Check7->isChecked() ? 1 : 0;
+    record.Security = quint8(ui->SecurityCombo->currentIndex());
+    record.Port = quint16(port);
     record.Popup = ui->PopupCheck->isChecked() ? 1 : 0;
     record.PushURL = trimBlanks(pushUrl).isEmpty() ? QString() : pushUrl.trimmed();
     record.PasswordStore = ui->KeyringCheck->isChecked() ? 1 : 0;
@@ -384,6 +403,21 @@ void Account::clearKeyring()
         }
         m_run.*known = KeyringEntry::Empty;
     }
+}
+
+bool Account::readPort(int* port) const
+{
+    const QString text = trimBlanks(ui->PortField->text());
+    *port = 0;
+    if (text.isEmpty())
+        return true;
+    for (const QChar digit : text) {
+        if (digit < QLatin1Char('0') || digit > QLatin1Char('9'))
+            return false;
+    }
+    // At most five digits (the field's limit), so this cannot overflow.
+    *port = text.toInt();
+    return *port >= 1 && *port <= 65535;
 }
 
 void Account::Command1_Click()

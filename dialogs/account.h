@@ -56,6 +56,8 @@ public:
 private:
     void enableApply();
     void updateTestButton();
+    // The port field: 0 when empty; false when it holds no port.
+    bool readPort(int* port) const;
     void centreOnScreen();
     void tickKeyringWhenItAnswers();
     bool writeKeyring(const ProfileSettings& record);

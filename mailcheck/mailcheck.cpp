@@ -7,6 +7,7 @@
 #include "mailcheckview.h"
 #include "passwordentry.h"
 #include "programinfo.h"
+#include "settingsstore.h"
 #include "statuscolors.h"
 
 MailCheck::MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view, QObject* parent)
@@ -23,6 +24,7 @@ MailCheck::MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailChec
             Qt::QueuedConnection);
     connect(&conversation, &Pop3Conversation::failed, this, &MailCheck::conversationFailed,
             Qt::QueuedConnection);
+    connect(&conversation, &Pop3Conversation::dialogue, this, &MailCheck::dialogue);
 }
 
 void MailCheck::start()
@@ -69,7 +71,11 @@ void MailCheck::Timer1_Timer()
     // tick starts the check once they are here (or the keyring has failed).
     if (m_run.PasswordsPending)
         return;
+    startCheck();
+}
 
+void MailCheck::startCheck()
+{
     m_checking = true;
     // A check run by hand starts the pacing too.
     m_started = true;
@@ -77,7 +83,9 @@ void MailCheck::Timer1_Timer()
     Timer1.setInterval(5000);
     m_view.setStatusColor(StatusColors::checking());
     m_view.setStatusText(QStringLiteral("Starting"));
-    conversation.setRemote(m_run.ProfileSettings.ServerName, m_port);
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    conversation.setRemote(settings.ServerName, m_portOverride ? m_portOverride : profilePort(settings));
+    conversation.setSecurity(settings.Security, settings.TrustedCertificate);
 
     if (trimBlanks(m_run.ProfileSettings.Password).isEmpty()) {
         // Typed passwords live for this run only; the prompt never stores them.
@@ -115,7 +123,21 @@ void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QStr
         // In memory only: the next check asks for the password again.
         m_run.ProfileSettings.Password.clear();
         break;
+    case Pop3Conversation::Failure::UntrustedCertificate:
+        // Nothing has been sent over this connection; it goes before the question.
+        conversation.close();
+        if (askToTrustCertificate()) {
+            // Straight into the next check, which now accepts the certificate.
+            m_checking = false;
+            startCheck();
+            return;
+        }
+        m_view.setStatusColor(StatusColors::failure());
+        m_view.setStatusText(QStringLiteral("Problem."));
+        break;
     case Pop3Conversation::Failure::SocketError:
+        // Closed before the box, so the server is let go while the user reads it.
+        conversation.close();
         m_desktop.message(m_view.dialogParent(), QMessageBox::Warning, ProgramInfo::title(),
                           QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n")
                               + description);
@@ -127,6 +149,34 @@ void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QStr
     emit checkEnded();
 }
 
+bool MailCheck::askToTrustCertificate()
+{
+    ProfileSettings& settings = m_run.ProfileSettings;
+    const QString crlf = QStringLiteral("\r\n");
+    QString text;
+    if (!settings.TrustedCertificate.isEmpty())
+        text += QStringLiteral("The certificate of the POP3 server ") + settings.ServerName +
+                QStringLiteral(" has changed.") + crlf;
+    text += QStringLiteral("The POP3 server ") + settings.ServerName +
+            QStringLiteral(" presented a certificate that cannot be trusted:") + crlf + crlf;
+    const QStringList errors = conversation.certificateErrors();
+    for (const QString& error : errors)
+        text += error + crlf;
+    text += crlf + QStringLiteral("SHA-256 fingerprint: ") + conversation.certificateFingerprint() + crlf +
+            crlf + QStringLiteral("Trust this certificate for profile ") + settings.ProfileName +
+            QStringLiteral(" ?");
+    // The check stays under way while the question is open, so no other check
+    // can start and ask the same question on top of it.
+    const auto answer = m_desktop.message(m_view.dialogParent(), QMessageBox::Question, ProgramInfo::title(),
+                                          text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes || conversation.certificateFingerprint().isEmpty())
+        return false;
+    settings.TrustedCertificate = conversation.certificateFingerprint();
+    if (m_store && !m_store->saveKey(settings, &ProfileSettings::TrustedCertificate))
+        qWarning("PostOwl: the trusted certificate could not be saved");
+    return true;
+}
+
 void MailCheck::endConversation()
 {
     conversation.close();
@@ -135,17 +185,24 @@ void MailCheck::endConversation()
         Timer1.start();
 }
 
+quint16 MailCheck::profilePort(const ProfileSettings& settings)
+{
+    if (settings.Port != 0)
+        return settings.Port;
+    return settings.Security == Pop3Conversation::ImplicitTls ? DefaultPop3sPort : DefaultPop3Port;
+}
+
 quint16 pop3PortFromEnvironment()
 {
     const QString text = qEnvironmentVariable("POSTOWL_POP3_PORT").trimmed();
     if (text.isEmpty())
-        return MailCheck::DefaultPop3Port;
+        return 0;
     bool ok = false;
     const int port = text.toInt(&ok, 10);
     if (ok && port > 0 && port <= 65535)
         return quint16(port);
     // Someone meant to point this run elsewhere: say that it did not work.
-    qWarning("PostOwl: POSTOWL_POP3_PORT=\"%s\" is no port from 1 to 65535; using %d", qPrintable(text),
-             int(MailCheck::DefaultPop3Port));
-    return MailCheck::DefaultPop3Port;
+    qWarning("PostOwl: POSTOWL_POP3_PORT=\"%s\" is no port from 1 to 65535; the profile's port is used",
+             qPrintable(text));
+    return 0;
 }

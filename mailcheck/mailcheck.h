@@ -9,7 +9,9 @@
 class Clock;
 class Desktop;
 class MailCheckView;
+class SettingsStore;
 struct GeneralStuff;
+struct ProfileSettings;
 
 // Paces the checks and runs one at a time: Timer1 ticks every five seconds,
 // and once Interval minutes have passed since the last completed check (or
@@ -20,6 +22,7 @@ class MailCheck : public QObject
 
 public:
     static constexpr quint16 DefaultPop3Port = 110;
+    static constexpr quint16 DefaultPop3sPort = 995;
 
     MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view, QObject* parent = nullptr);
 
@@ -43,8 +46,20 @@ public:
     int Pop3State() const { return conversation.Pop3State(); }
     bool isTicking() const { return Timer1.isActive(); }
     int tickInterval() const { return Timer1.interval(); }
-    void setPort(quint16 port) { m_port = port; }
+    // Replaces the profile's port, for trials; 0 goes back to the profile's.
+    void setPort(quint16 port) { m_portOverride = port; }
+    // The profile's port, or the standard one of its security.
+    static quint16 profilePort(const ProfileSettings& settings);
     void setStallTimeout(int milliseconds) { conversation.setStallTimeout(milliseconds); }
+    void setDeadline(int milliseconds) { conversation.setDeadline(milliseconds); }
+    // Where a certificate the user chose to trust is stored at once; without
+    // one the choice lasts for this run only.
+    void setStore(SettingsStore* store) { m_store = store; }
+    // Certificate authorities trusted besides the system's, for tests.
+    void addCaCertificates(const QList<QSslCertificate>& certificates)
+    {
+        conversation.addCaCertificates(certificates);
+    }
 
     // Whole minute boundaries crossed from one moment to the other, on the wall clock.
     static qint64 minutesBetween(const QDateTime& from, const QDateTime& to);
@@ -52,8 +67,14 @@ public:
 signals:
     // A check has ended, counted or failed, and its result is shown.
     void checkEnded();
+    // Each command sent (the password masked), each reply line received, and
+    // the TLS protocol and certificate errors once known.
+    void dialogue(const QString& line);
 
 private:
+    void startCheck();
+    // Asks whether to trust the certificate the last conversation refused; true on Yes.
+    bool askToTrustCertificate();
     void conversationCounted(int count);
     void conversationFailed(Pop3Conversation::Failure failure, const QString& description);
     void endConversation();
@@ -65,10 +86,11 @@ private:
     Desktop& m_desktop;
     MailCheckView& m_view;
     NewMailNotification m_notification;
-    quint16 m_port = DefaultPop3Port;
+    SettingsStore* m_store = nullptr;
+    quint16 m_portOverride = 0;
     bool m_checking = false;
     bool m_started = false;
 };
 
-// 110, or POSTOWL_POP3_PORT for trials against a server on another port.
+// POSTOWL_POP3_PORT for trials against a server on another port; 0 when unset.
 quint16 pop3PortFromEnvironment();

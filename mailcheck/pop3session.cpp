@@ -8,11 +8,24 @@
 
 Pop3Session::Pop3Session(GeneralStuff& run) : m_run(run) {}
 
-void Pop3Session::connected()
+void Pop3Session::connected(bool startTls)
 {
     m_received.clear();
     m_pop3State = 1;
     m_over = false;
+    m_startTls = startTls;
+}
+
+Pop3Session::Step Pop3Session::tlsStarted()
+{
+    Step step;
+    if (m_over || m_pop3State != 6)
+        return step;
+    if (command("USER ", m_run.ProfileSettings.UserName, step))
+        m_pop3State = 2;
+    else
+        end(End::InvalidUser, step);
+    return step;
 }
 
 Pop3Session::Step Pop3Session::received(const QByteArray& data)
@@ -27,10 +40,18 @@ Pop3Session::Step Pop3Session::received(const QByteArray& data)
             break;
         const QByteArray line = m_received.left(lineEnd + 1);
         m_received.remove(0, lineEnd + 1);
-        if (line.size() > MaxReplyLength)
+        if (line.size() > MaxReplyLength) {
             end(End::LineTooLong, step);
-        else
+        } else {
+            step.replies.append(line);
             handleReply(line, step);
+        }
+        // Whatever came in the clear behind the answer to STLS is no reply of
+        // the encrypted conversation: a man in the middle could have put it there.
+        if (m_pop3State == 6) {
+            m_received.clear();
+            break;
+        }
     }
     // A line that never ends must not grow without bound either.
     if (!m_over && m_received.size() > MaxReplyLength)
@@ -45,7 +66,10 @@ void Pop3Session::handleReply(const QByteArray& line, Step& step)
     switch (m_pop3State) {
     case 1:
         m_run.ServerGreeting = QString::fromLatin1(line.mid(4));
-        if (command("USER ", m_run.ProfileSettings.UserName, step))
+        if (m_startTls) {
+            command("STLS", QString(), step);
+            m_pop3State = 5;
+        } else if (command("USER ", m_run.ProfileSettings.UserName, step))
             m_pop3State = 2;
         else
             end(End::InvalidUser, step);
@@ -69,6 +93,15 @@ void Pop3Session::handleReply(const QByteArray& line, Step& step)
     case 4:
         step.count = countFromStatReply(line);
         end(End::Counted, step);
+        break;
+    case 5:
+        // Refused: nothing more is said, least of all the login in the clear.
+        if (positive) {
+            step.startTls = true;
+            m_pop3State = 6;
+        } else {
+            end(End::StlsRefused, step);
+        }
         break;
     default:
         break;

@@ -20,6 +20,9 @@ struct GeneralStuff
 
     // The latest POP3 greeting from its fifth character on, line end included.
     QString ServerGreeting;
+    // How the connection that brought that greeting was carried: the TLS
+    // protocol ("TLS 1.3") once a handshake completed, empty for a plain one.
+    QString ServerTransport;
 
     // True exactly while "Do you want to start your mail reader ?" is open.
     bool ReaderQuestionOpen = false;

@@ -62,6 +62,9 @@ const std::vector<ProfileKey>& profileKeys()
         flag("AlwaysOnTop", &PS::AlwaysOnTop, 0),
         flag("SysTray", &PS::SysTray, 0),
         // Keys beyond the Account dialog's first fifteen follow here.
+        number("Security", &PS::Security, 0, 0, 2),
+        number("Port", &PS::Port, 0, 0, 65535),
+        text("TrustedCertificate", &PS::TrustedCertificate),
         flag("Popup", &PS::Popup, 1),
         text("PushURL", &PS::PushURL),
         flag("PasswordStore", &PS::PasswordStore, 0),

@@ -26,7 +26,12 @@ struct ProfileSettings
     QString SMSPassword;
     QString SMSMobile;
     quint8 SysTray;
-    // Beyond the Account dialog's first fifteen keys.
+    // How the POP3 connection is secured: 0 none, 1 STLS, 2 TLS from the first byte.
+    quint8 Security;
+    // 0 means the standard port of the security above.
+    quint16 Port;
+    // SHA-256 fingerprint of a certificate the user chose to trust for this profile.
+    QString TrustedCertificate;
     quint8 Popup;    // a desktop notification for new mail
     QString PushURL; // where new mail is pushed to a phone; empty = nowhere
     // 1: both passwords live in the desktop keyring and the file's are empty.

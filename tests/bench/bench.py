@@ -266,6 +266,8 @@ def main():
     parser.add_argument("--postowl", required=True)
     parser.add_argument("--profile-writer", required=True)
     parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--tls-port", type=int, help="Dovecot's POP3S port")
+    parser.add_argument("--ca", help="the CA file that signed Dovecot's certificate")
     parser.add_argument("--user", default="alice")
     parser.add_argument("--password", default="s3cret")
     parser.add_argument("--runs", type=int, default=30)
@@ -292,6 +294,13 @@ def main():
     floor_check = latencies([os.path.join(args.tools, "pop3-floor")] + common)
     rows.append(("One check, connect → count known", "PostOwl `Pop3Conversation`", med(postowl_check), "ms",
                  "blocking POSIX client", med(floor_check)))
+    if args.tls_port:
+        progress("check latency over TLS, %d runs each" % runs)
+        secured = [str(args.tls_port)] + common[1:] + [args.ca]
+        postowl_tls = latencies([os.path.join(args.tools, "postowl-bench-check")] + secured)
+        floor_tls = latencies([os.path.join(args.tools, "pop3s-floor")] + secured)
+        rows.append(("One check over TLS (POP3S), connect → count known", "PostOwl `Pop3Conversation`",
+                     med(postowl_tls), "ms", "blocking OpenSSL client (`SSL_connect` + verify)", med(floor_tls)))
 
     with tempfile.TemporaryDirectory(prefix="postowl-bench-fetchmail-") as home:
         rc = fetchmail_rc(home, args)

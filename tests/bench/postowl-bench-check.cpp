@@ -1,7 +1,10 @@
 // One check's latency through PostOwl's own POP3 conversation: from the
 // connect to the count of the STAT reply, repeated on one running program.
 //
-//   postowl-bench-check PORT USER PASSWORD RUNS
+//   postowl-bench-check PORT USER PASSWORD RUNS [CAFILE]
+//
+// With CAFILE the check speaks TLS from the first byte (POP3S) and trusts the
+// authorities in that file besides the system's.
 //
 // Prints one line a run: microseconds and the count. Exit status 1 when a
 // conversation fails.
@@ -12,14 +15,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSslCertificate>
 
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: postowl-bench-check PORT USER PASSWORD RUNS\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: postowl-bench-check PORT USER PASSWORD RUNS [CAFILE]\n");
         return 2;
     }
     const quint16 port = quint16(QString::fromLocal8Bit(argv[1]).toUInt());
@@ -31,6 +35,10 @@ int main(int argc, char* argv[])
     run.ProfileSettings.Password = QString::fromLocal8Bit(argv[3]);
     Pop3Conversation conversation(run);
     conversation.setRemote(run.ProfileSettings.ServerName, port);
+    if (argc == 6) {
+        conversation.setSecurity(Pop3Conversation::ImplicitTls, QString());
+        conversation.addCaCertificates(QSslCertificate::fromPath(QString::fromLocal8Bit(argv[5])));
+    }
 
     QEventLoop loop;
     int count = -1;

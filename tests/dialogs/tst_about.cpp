@@ -21,6 +21,8 @@ private slots:
     void statusLines();
     void everyOpeningComposesAnew();
     void greetingShowsAsPlainText();
+    void greetingTellsHowTheCheckWasCarried_data();
+    void greetingTellsHowTheCheckWasCarried();
     void versionComesFromTheBuild();
     void window();
     void hover_data();
@@ -137,6 +139,37 @@ void TestAbout::everyOpeningComposesAnew()
     about.show();
     QCOMPARE(label(about, "Label7")->text(), QStringLiteral("Last mail check at 2026-03-02 10:00:00"));
     QCOMPARE(label(about, "Label8")->text(), QStringLiteral("Next mail check at 2026-03-02 10:45:00"));
+}
+
+void TestAbout::greetingTellsHowTheCheckWasCarried_data()
+{
+    QTest::addColumn<QString>("greeting");
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<QString>("shown");
+    // The protocol goes before the line end, which the label's one line would cut off.
+    QTest::newRow("TLS 1.3") << "Dovecot ready.\r\n"
+                             << "TLS 1.3"
+                             << "Dovecot ready. (TLS 1.3)\r\n";
+    QTest::newRow("bare LF") << "ready\n"
+                             << "TLS 1.2"
+                             << "ready (TLS 1.2)\n";
+    QTest::newRow("plain") << "Dovecot ready.\r\n"
+                           << ""
+                           << "Dovecot ready.\r\n";
+}
+
+void TestAbout::greetingTellsHowTheCheckWasCarried()
+{
+    QFETCH(QString, greeting);
+    QFETCH(QString, transport);
+    QFETCH(QString, shown);
+    GeneralStuff run;
+    run.ServerGreeting = greeting;
+    run.ServerTransport = transport;
+    FakeDesktop desktop;
+    About about(run, desktop);
+    about.show();
+    QCOMPARE(label(about, "Label6")->text(), shown);
 }
 
 void TestAbout::greetingShowsAsPlainText()

@@ -7,6 +7,7 @@
 #include "settingsstore.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -143,6 +144,10 @@ private slots:
     void autostartExecLine();
     void autostartFileNames();
     void autostartCheckCreatesAndRemovesTheFile();
+    void securityAndPort_data();
+    void securityAndPort();
+    void changingTheServerForgetsTheTrustedCertificate_data();
+    void changingTheServerForgetsTheTrustedCertificate();
 };
 
 void TestAccount::opensWithStartUpDefaults()
@@ -251,7 +256,8 @@ void TestAccount::everyEditEnablesApply_data()
     QTest::addColumn<QString>("name");
     for (const char* name :
          {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9", "Check2", "Check3",
-          "Check4", "Check5", "Check6", "Check7", "PopupCheck", "PushUrlField", "AutostartCheck", "KeyringCheck"})
+          "Check4", "Check5", "Check6", "Check7", "SecurityCombo", "PortField", "PopupCheck", "PushUrlField",
+          "AutostartCheck", "KeyringCheck"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -274,6 +280,9 @@ void TestAccount::everyEditEnablesApply()
     if (auto* field = qobject_cast<QLineEdit*>(widget)) {
         QTest::keyClick(field, Qt::Key_X);
         QTest::keyClick(field, Qt::Key_Backspace);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->setCurrentIndex(1);
+        combo->setCurrentIndex(0);
     } else {
         auto* box = qobject_cast<QCheckBox*>(widget);
         box->click();
@@ -493,10 +502,10 @@ void TestAccount::storeAfterApply()
     file.beginGroup(QStringLiteral("Home"));
     QStringList keys = file.childKeys();
     keys.sort();
-    QCOMPARE(keys,
-             QStringList({"AlwaysOnTop", "AskBefore", "Interval", "MailReader", "NameInBar", "NotifyOnce",
-                          "Password", "PasswordStore", "PlaySound", "Popup", "PushURL", "SMSMobile",
-                          "SMSPassword", "SMSUserID", "ServerName", "StartReader", "SysTray", "UserName"}));
+    QCOMPARE(keys, QStringList({"AlwaysOnTop", "AskBefore", "Interval", "MailReader", "NameInBar", "NotifyOnce",
+                                "Password", "PasswordStore", "PlaySound", "Popup", "Port", "PushURL", "SMSMobile",
+                                "SMSPassword", "SMSUserID", "Security", "ServerName", "StartReader", "SysTray",
+                                "TrustedCertificate", "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
                                            {"NameInBar", "Work mail"},
@@ -510,6 +519,9 @@ void TestAccount::storeAfterApply()
                                            {"PlaySound", "0"},
                                            {"AlwaysOnTop", "1"},
                                            {"SysTray", "1"},
+                                           {"Security", "0"},
+                                           {"Port", "0"},
+                                           {"TrustedCertificate", ""},
                                            {"Popup", "1"},
                                            {"PushURL", ""},
                                            {"PasswordStore", "0"},
@@ -896,6 +908,99 @@ void TestAccount::autostartCheckCreatesAndRemovesTheFile()
     h.button("Command1")->click();
     QVERIFY(!QFileInfo::exists(entry));
     QVERIFY(QFile::remove(neighbour));
+}
+
+void TestAccount::securityAndPort_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<int>("security");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("message"); // empty: saved
+    QTest::addColumn<int>("savedPort");
+
+    const QString server = QStringLiteral("pop.example");
+    const QString invalidPort =
+        QStringLiteral("The port must be a number from 1 to 65535, or empty for the standard port.");
+    QTest::newRow("SSL/TLS, standard port") << server << 2 << "" << QString() << 0;
+    QTest::newRow("STARTTLS, port 1") << server << 1 << "1" << QString() << 1;
+    QTest::newRow("port 65535") << server << 0 << "65535" << QString() << 65535;
+    QTest::newRow("port with blanks") << server << 2 << " 995 " << QString() << 995;
+    QTest::newRow("port 0") << server << 2 << "0" << invalidPort << 0;
+    QTest::newRow("port 65536") << server << 2 << "65536" << invalidPort << 0;
+    QTest::newRow("port -1") << server << 2 << "-1" << invalidPort << 0;
+    QTest::newRow("port +995") << server << 2 << "+995" << invalidPort << 0;
+    QTest::newRow("port 9.5") << server << 2 << "9.5" << invalidPort << 0;
+    QTest::newRow("port after the other fields") << "" << 2 << "abc" << InvalidFields << 0;
+}
+
+void TestAccount::securityAndPort()
+{
+    QFETCH(QString, server);
+    QFETCH(int, security);
+    QFETCH(QString, port);
+    QFETCH(QString, message);
+    QFETCH(int, savedPort);
+
+    Harness h;
+    h.run.ProfileSettings.Security = 1;
+    h.run.ProfileSettings.Port = 2110;
+    h.open();
+    QCOMPARE(h.control<QComboBox>("SecurityCombo")->currentText(), QStringLiteral("STARTTLS"));
+    QCOMPARE(h.text("PortField")->text(), QStringLiteral("2110"));
+    h.dialog->show();
+    h.fillValid();
+    h.text("Text1")->setText(server);
+    h.control<QComboBox>("SecurityCombo")->setCurrentIndex(security);
+    h.text("PortField")->setText(port);
+    h.button("Command1")->click();
+
+    const ProfileSettings& record = h.run.ProfileSettings;
+    if (!message.isEmpty()) {
+        QCOMPARE(h.desktop.messageTexts(), QStringList{message});
+        QCOMPARE(h.desktop.messages.first().icon, QMessageBox::Warning);
+        QCOMPARE(h.desktop.messages.first().title, QStringLiteral("PostOwl 1.5"));
+        if (message != InvalidFields)
+            QCOMPARE(h.dialog->focusWidget(), h.text("PortField"));
+        QCOMPARE(record.Security, quint8(1));
+        QCOMPARE(record.Port, quint16(2110));
+        QVERIFY(h.settings->allKeys().isEmpty());
+        QVERIFY(h.applyEnabled());
+        return;
+    }
+    QVERIFY(h.desktop.messages.isEmpty());
+    QCOMPARE(record.Security, quint8(security));
+    QCOMPARE(record.Port, quint16(savedPort));
+    QCOMPARE(h.store->get("Home", "Security"), QString::number(security));
+    QCOMPARE(h.store->get("Home", "Port"), QString::number(savedPort));
+    // The next opening shows the standard port as an empty field.
+    h.open();
+    QCOMPARE(h.text("PortField")->text(), savedPort ? QString::number(savedPort) : QString());
+}
+
+void TestAccount::changingTheServerForgetsTheTrustedCertificate_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("trusted");
+    QTest::newRow("same server") << "pop.example"
+                                 << "ab:cd";
+    QTest::newRow("another server") << "mail.example"
+                                    << "";
+}
+
+void TestAccount::changingTheServerForgetsTheTrustedCertificate()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, trusted);
+
+    Harness h;
+    h.run.ProfileSettings.ServerName = QStringLiteral("pop.example");
+    h.run.ProfileSettings.TrustedCertificate = QStringLiteral("ab:cd");
+    h.open();
+    h.fillValid();
+    h.text("Text1")->setText(server);
+    h.button("Command1")->click();
+    QCOMPARE(h.run.ProfileSettings.TrustedCertificate, trusted);
+    QCOMPARE(h.store->get("Home", "TrustedCertificate"), trusted);
 }
 
 QTEST_MAIN(TestAccount)

@@ -13,6 +13,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -35,6 +36,37 @@ struct Run : MailCheckRig
         settings.NotifyOnce = 1;
         settings.NameInBar = NameInBar;
     }
+};
+
+// Passes the bytes of one connection on to the real server and keeps what
+// the client sent: what anyone on the wire could read.
+class Relay
+{
+public:
+    explicit Relay(quint16 target)
+    {
+        m_listener.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_listener, &QTcpServer::newConnection, [this, target] {
+            QTcpSocket* client = m_listener.nextPendingConnection();
+            auto* server = new QTcpSocket(client);
+            server->connectToHost(QHostAddress::LocalHost, target);
+            QObject::connect(client, &QTcpSocket::readyRead, [this, client, server] {
+                const QByteArray bytes = client->readAll();
+                fromClient += bytes;
+                server->write(bytes);
+            });
+            QObject::connect(server, &QTcpSocket::readyRead,
+                             [client, server] { client->write(server->readAll()); });
+            QObject::connect(server, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+            QObject::connect(client, &QTcpSocket::disconnected, server, &QTcpSocket::disconnectFromHost);
+        });
+    }
+
+    quint16 port() const { return m_listener.serverPort(); }
+    QByteArray fromClient;
+
+private:
+    QTcpServer m_listener;
 };
 
 // The first line the server sends to anyone who connects.
@@ -63,6 +95,8 @@ private slots:
     void lineBreakInCredentialsDeletesNothing_data();
     void lineBreakInCredentialsDeletesNothing();
     void stoppedServerIsAProblem();
+    void checkOverTls_data();
+    void checkOverTls();
     void tlsServesTheCertificateOfItsCa_data();
     void tlsServesTheCertificateOfItsCa();
 };
@@ -243,6 +277,54 @@ void tst_Dovecot::stoppedServerIsAProblem()
     QCOMPARE(r.view.statusColor, StatusColors::failure());
     QVERIFY(r.run.LastCheckTime.isNull());
     QVERIFY(r.check.isTicking());
+}
+
+void tst_Dovecot::checkOverTls_data()
+{
+    QTest::addColumn<int>("security");
+    QTest::addColumn<bool>("selfSigned"); // then the user is asked and trusts it
+
+    QTest::newRow("POP3S") << 2 << false;
+    QTest::newRow("STLS") << 1 << false;
+    QTest::newRow("POP3S, self-signed certificate trusted by the user") << 2 << true;
+}
+
+void tst_Dovecot::checkOverTls()
+{
+    QFETCH(int, security);
+    QFETCH(bool, selfSigned);
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+
+    DovecotServer server(3);
+    server.setTls(true);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    if (selfSigned)
+        QVERIFY2(server.serveSelfSignedCertificate(), qPrintable(server.errorString()));
+    Relay relay(security == 2 ? server.tlsPort() : server.port());
+
+    Run r(server);
+    r.check.setPort(relay.port());
+    r.run.ProfileSettings.Security = quint8(security);
+    // The test's CA stands in for the system's; the program trusts no other.
+    r.check.addCaCertificates(QSslCertificate::fromPath(server.caCertificatePath()));
+    if (selfSigned)
+        r.desktop.answerNext(QMessageBox::Yes);
+    QVERIFY(r.checkOnce());
+
+    QCOMPARE(r.view.statusText, QStringLiteral("3 message(s)"));
+    QVERIFY2(r.run.ServerTransport.startsWith(QStringLiteral("TLS 1.")), qPrintable(r.run.ServerTransport));
+    QCOMPARE(r.desktop.messages.size(), selfSigned ? 1 : 0);
+    if (selfSigned)
+        QCOMPARE(r.run.ProfileSettings.TrustedCertificate,
+                 Pop3Conversation::fingerprint(
+                     QSslCertificate::fromPath(server.selfSignedCertificatePath()).value(0)));
+    // Nothing of the login crosses the wire in the clear.
+    QVERIFY(!relay.fromClient.isEmpty());
+    QCOMPARE(relay.fromClient.startsWith("STLS\r\n"), security == 1);
+    QVERIFY(!relay.fromClient.contains("PASS"));
+    QVERIFY(!relay.fromClient.contains("USER"));
+    QVERIFY(!relay.fromClient.contains(server.password().toLatin1()));
 }
 
 void tst_Dovecot::tlsServesTheCertificateOfItsCa_data()

@@ -1,8 +1,12 @@
 #include "mailcheckrig.h"
 #include "scriptedpop3server.h"
+#include "settingsstore.h"
 #include "statuscolors.h"
+#include "testcertificate.h"
 
+#include <QSettings>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using Response = ScriptedPop3Server::Response;
@@ -29,6 +33,15 @@ private slots:
     void refusedConnection();
     void unresolvableHost();
     void greetingKeptFromFifthCharacter();
+    void failedCheckLetsGoOfTheServerBeforeTheBox_data();
+    void failedCheckLetsGoOfTheServerBeforeTheBox();
+    void tls_data();
+    void tls();
+    void trustQuestionHoldsOffASecondCheck();
+
+private:
+    TestCertificate certificateFor(const QString& name);
+    QHash<QString, TestCertificate> m_certificates;
 };
 
 void TestPop3Conversation::statCount_data()
@@ -140,6 +153,10 @@ void TestPop3Conversation::conversation_data()
                                    << "Problem." << red << true << true;
     QTest::newRow("close at STAT") << Response::reply("+OK hi\r\n") << ok << ok << Response::close()
                                    << "Problem." << red << true << true;
+    // Every byte comes before the stall timer runs out, but the whole check takes too long.
+    QTest::newRow("one byte at a time past the deadline")
+        << Response::byteByByte("+OK " + QByteArray(40, 'a') + "\r\n", 100) << ok << ok << three << "Problem."
+        << red << true << true;
     QTest::newRow("reset at USER") << Response::reply("+OK hi\r\n") << Response::reset() << ok << three
                                    << "Problem." << red << true << true;
 }
@@ -162,6 +179,7 @@ void TestPop3Conversation::conversation()
     server.replies.insert("STAT", stat);
     MailCheckRig run(server.port());
     run.check.setStallTimeout(300);
+    run.check.setDeadline(1500);
     run.run.LastMessageCount = 7;
 
     QVERIFY(run.checkOnce());
@@ -194,9 +212,16 @@ void TestPop3Conversation::sendsExactlyTheThreeCommands()
     server.replies.insert("STAT", Response::reply("+OK 2 90\r\n"));
     MailCheckRig run(server.port());
     run.run.ProfileSettings.UserName = QStringLiteral(" alice ");
+    QSignalSpy dialogue(&run.check, &MailCheck::dialogue);
     run.run.ProfileSettings.Password = QStringLiteral("p\xe4ss word");
 
     QVERIFY(run.checkOnce());
+    // A verbose log shows the dialogue, never the password.
+    QStringList lines;
+    for (const QList<QVariant>& signal : dialogue)
+        lines.append(signal.first().toString());
+    QCOMPARE(lines, QStringList({"+OK PostOwl test server ready", "USER  alice ", "+OK", "PASS ****", "+OK",
+                                 "STAT", "+OK 2 90"}));
     QCOMPARE(server.receivedBytes, QByteArray("USER  alice \r\nPASS p\xe4ss word\r\nSTAT\r\n"));
     QCOMPARE(run.check.Pop3State(), 4);
 }
@@ -269,6 +294,194 @@ void TestPop3Conversation::greetingKeptFromFifthCharacter()
     server.greeting = Response::reply("+OK\r\n");
     QVERIFY(run.checkOnce());
     QCOMPARE(run.run.ServerGreeting, QStringLiteral("\n"));
+}
+
+void TestPop3Conversation::failedCheckLetsGoOfTheServerBeforeTheBox_data()
+{
+    QTest::addColumn<Response>("greeting");
+    QTest::newRow("line too long") << Response::reply("+OK " + QByteArray(600, 'a'));
+    QTest::newRow("stall") << Response::stall();
+}
+
+void TestPop3Conversation::failedCheckLetsGoOfTheServerBeforeTheBox()
+{
+    QFETCH(Response, greeting);
+    ScriptedPop3Server server;
+    server.greeting = greeting;
+    MailCheckRig run(server.port());
+    run.check.setStallTimeout(300);
+    bool letGo = false;
+    run.desktop.whileOpen = [&](const FakeDesktop::Message&) {
+        letGo = QTest::qWaitFor([&] { return server.disconnections > 0; }, 2000);
+    };
+    QVERIFY(run.checkOnce());
+    QCOMPARE(run.desktop.messages.size(), 1);
+    QVERIFY(letGo);
+}
+
+TestCertificate TestPop3Conversation::certificateFor(const QString& name)
+{
+    if (!m_certificates.contains(name))
+        m_certificates.insert(name, TestCertificate::make(name));
+    return m_certificates.value(name);
+}
+
+void TestPop3Conversation::tls_data()
+{
+    QTest::addColumn<int>("security");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("certifiedName"); // the name the server's certificate is made for
+    QTest::addColumn<bool>("caTrusted");        // its certificate is known to the client as an authority
+    QTest::addColumn<QString>("pinned");        // "", "presented" or "other"
+    QTest::addColumn<Response>("stls");
+    QTest::addColumn<int>("answer"); // to the trust question; NoButton: no question expected
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QByteArray>("received");
+
+    const QString local = QStringLiteral("127.0.0.1");
+    const Response ok = Response::reply("+OK Begin TLS\r\n");
+    const QByteArray login = "USER alice\r\nPASS s3cret\r\nSTAT\r\n";
+    const int none = QMessageBox::NoButton;
+    const int yes = QMessageBox::Yes;
+    const int no = QMessageBox::No;
+
+    QTest::newRow("POP3S verified") << 2 << local << local << true << "" << ok << none << "3 message(s)"
+                                    << login;
+    QTest::newRow("STLS verified") << 1 << local << local << true << "" << ok << none << "3 message(s)"
+                                   << "STLS\r\n" + login;
+    QTest::newRow("STLS refused: no login in the clear")
+        << 1 << local << local << true << "" << Response::reply("-ERR not here\r\n") << none << "Problem."
+        << QByteArray("STLS\r\n");
+    QTest::newRow("POP3S self-signed, No")
+        << 2 << local << local << false << "" << ok << no << "Problem." << QByteArray();
+    QTest::newRow("POP3S self-signed, Yes")
+        << 2 << local << local << false << "" << ok << yes << "3 message(s)" << login;
+    // The first connection ends before the login; the second one, trusting, logs in.
+    QTest::newRow("STLS self-signed, Yes")
+        << 1 << local << local << false << "" << ok << yes << "3 message(s)"
+        << "STLS\r\nSTLS\r\n" + login;
+    QTest::newRow("STLS self-signed, No")
+        << 1 << local << local << false << "" << ok << no << "Problem." << QByteArray("STLS\r\n");
+    QTest::newRow("wrong name, No") << 2 << local << "mail.example.org" << true << "" << ok << no
+                                    << "Problem." << QByteArray();
+    QTest::newRow("pinned certificate")
+        << 2 << local << local << false << "presented" << ok << none << "3 message(s)" << login;
+    QTest::newRow("pinned certificate with the wrong name")
+        << 2 << local << "mail.example.org" << false << "presented" << ok << none << "3 message(s)" << login;
+    QTest::newRow("changed certificate, No")
+        << 2 << local << local << false << "other" << ok << no << "Problem." << QByteArray();
+    QTest::newRow("IPv6 literal, name checked without brackets")
+        << 2 << "[::1]"
+        << "::1" << true << "" << ok << none << "3 message(s)" << login;
+}
+
+void TestPop3Conversation::tls()
+{
+    QFETCH(int, security);
+    QFETCH(QString, host);
+    QFETCH(QString, certifiedName);
+    QFETCH(bool, caTrusted);
+    QFETCH(QString, pinned);
+    QFETCH(Response, stls);
+    QFETCH(int, answer);
+    QFETCH(QString, status);
+    QFETCH(QByteArray, received);
+
+    const TestCertificate presented = certificateFor(certifiedName);
+    QVERIFY2(!presented.certificate.isNull(), "openssl could not make a certificate");
+    const QString presentedFingerprint = Pop3Conversation::fingerprint(presented.certificate);
+
+    const bool ipv6 = host.startsWith('[');
+    ScriptedPop3Server server(nullptr,
+                              QHostAddress(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost));
+    if (!server.isListening())
+        QSKIP("no IPv6 loopback here");
+    server.tls = security == 2 ? ScriptedPop3Server::Tls::Implicit : ScriptedPop3Server::Tls::StartTls;
+    server.certificate = presented.certificate;
+    server.key = presented.key;
+    server.replies.insert("STLS", stls);
+    server.replies.insert("STAT", Response::reply("+OK 3 120\r\n"));
+
+    QTemporaryDir dir;
+    QSettings ini(dir.filePath(QStringLiteral("postowl.ini")), QSettings::IniFormat);
+    SettingsStore store(ini);
+    MailCheckRig run(server.port(), host);
+    run.check.setStore(&store);
+    ProfileSettings& settings = run.run.ProfileSettings;
+    settings.Security = quint8(security);
+    if (pinned == QStringLiteral("presented"))
+        settings.TrustedCertificate = presentedFingerprint;
+    else if (pinned == QStringLiteral("other"))
+        settings.TrustedCertificate =
+            Pop3Conversation::fingerprint(certificateFor("other.example").certificate);
+    const QString pinnedBefore = settings.TrustedCertificate;
+    if (caTrusted)
+        run.check.addCaCertificates({presented.certificate});
+    if (answer != QMessageBox::NoButton)
+        run.desktop.answerNext(QMessageBox::StandardButton(answer));
+
+    QVERIFY(run.checkOnce());
+    QCOMPARE(run.view.statusText, status);
+    QCOMPARE(server.receivedBytes, received);
+    QCOMPARE(run.run.ServerTransport.startsWith(QStringLiteral("TLS 1.")),
+             status != QStringLiteral("Problem."));
+
+    if (answer == QMessageBox::NoButton) {
+        if (status == QStringLiteral("Problem."))
+            QVERIFY(run.desktop.messages.value(0).text.endsWith(QStringLiteral("The server refused STLS.")));
+        else
+            QVERIFY2(run.desktop.messages.isEmpty(), qPrintable(run.desktop.messageTexts().join('|')));
+        return;
+    }
+    QCOMPARE(run.desktop.messages.size(), 1);
+    const FakeDesktop::Message question = run.desktop.messages.first();
+    QCOMPARE(question.icon, QMessageBox::Question);
+    QCOMPARE(question.title, QStringLiteral("PostOwl 1.5"));
+    QCOMPARE(question.defaultButton, QMessageBox::No);
+    const QString changed =
+        QStringLiteral("The certificate of the POP3 server %1 has changed.\r\n").arg(host);
+    QCOMPARE(question.text.startsWith(changed), !pinnedBefore.isEmpty());
+    QVERIFY(question.text.contains(QStringLiteral("The POP3 server %1 presented a certificate that cannot be "
+                                                  "trusted:\r\n\r\n")
+                                       .arg(host)));
+    QVERIFY(
+        question.text.endsWith(QStringLiteral("\r\nSHA-256 fingerprint: %1\r\n\r\nTrust this certificate for "
+                                              "profile DEFAULT ?")
+                                   .arg(presentedFingerprint)));
+
+    if (answer == QMessageBox::Yes) {
+        QCOMPARE(settings.TrustedCertificate, presentedFingerprint);
+        QCOMPARE(store.get("DEFAULT", "TrustedCertificate"), presentedFingerprint);
+        return;
+    }
+    // No: nothing is kept, and the next check asks again.
+    QCOMPARE(settings.TrustedCertificate, pinnedBefore);
+    QVERIFY(store.get("DEFAULT", "TrustedCertificate").isEmpty());
+    run.desktop.answerNext(QMessageBox::No);
+    QVERIFY(run.checkOnce());
+    QCOMPARE(run.desktop.messages.size(), 2);
+}
+
+void TestPop3Conversation::trustQuestionHoldsOffASecondCheck()
+{
+    const TestCertificate presented = certificateFor(QStringLiteral("127.0.0.1"));
+    ScriptedPop3Server server;
+    server.tls = ScriptedPop3Server::Tls::Implicit;
+    server.certificate = presented.certificate;
+    server.key = presented.key;
+    MailCheckRig run(server.port());
+    run.run.ProfileSettings.Security = 2;
+    run.desktop.answerNextWith([&](const FakeDesktop::Message&) {
+        // Refresh and a tick while the question is open start nothing, so nothing asks again.
+        run.check.checkNow();
+        run.check.Timer1_Timer();
+        QTest::qWait(200);
+        return QMessageBox::No;
+    });
+    QVERIFY(run.checkOnce());
+    QCOMPARE(server.connections, 1);
+    QCOMPARE(run.desktop.messages.size(), 1);
+    QCOMPARE(run.view.statusText, QStringLiteral("Problem."));
 }
 
 QTEST_MAIN(TestPop3Conversation)

@@ -34,6 +34,7 @@ private slots:
     void promptClosedWithoutEntryStillChecks();
     void promptShowsHashAndTakesTextUntrimmed();
     void checkWaitsForPasswordsFromKeyring();
+    void profilePortIsUsedWithoutOverride();
 };
 
 void TestScheduler::minutesCountBoundariesCrossed_data()
@@ -271,6 +272,16 @@ void TestScheduler::checkWaitsForPasswordsFromKeyring()
     // The keyring takes longer passwords; so does the prompt for its profiles.
     PasswordEntry entry(run.run.ProfileSettings);
     QCOMPARE(entry.findChild<QLineEdit*>(QStringLiteral("Text1"))->maxLength(), 256);
+}
+
+void TestScheduler::profilePortIsUsedWithoutOverride()
+{
+    ScriptedPop3Server server;
+    server.replies.insert("STAT", ScriptedPop3Server::Response::reply("+OK 2 10\r\n"));
+    MailCheckRig run(0);
+    run.run.ProfileSettings.Port = server.port();
+    QVERIFY(run.checkOnce());
+    QCOMPARE(run.view.statusText, QStringLiteral("2 message(s)"));
 }
 
 QTEST_MAIN(TestScheduler)

@@ -66,10 +66,11 @@ int saveRepeatedly(const QString& path, const QString& profile, int count)
     return 0;
 }
 
-const QStringList ProfileKeys{"ServerName",  "UserName",  "Password",    "NameInBar",   "MailReader",
-                              "AskBefore",   "SMSUserID", "SMSPassword", "SMSMobile",   "Interval",
-                              "NotifyOnce",  "StartReader", "PlaySound", "AlwaysOnTop", "SysTray",
-                              "Popup",       "PushURL",   "PasswordStore"};
+const QStringList ProfileKeys{"ServerName", "UserName",    "Password",  "NameInBar",   "MailReader",
+                              "AskBefore",  "SMSUserID",   "SMSPassword", "SMSMobile", "Interval",
+                              "NotifyOnce", "StartReader", "PlaySound", "AlwaysOnTop", "SysTray",
+                              "Security",   "Port",        "TrustedCertificate", "Popup", "PushURL",
+                              "PasswordStore"};
 
 bool sameRecord(const ProfileSettings& a, const ProfileSettings& b)
 {

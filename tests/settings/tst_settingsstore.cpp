@@ -51,6 +51,8 @@ private slots:
     void absentAndEmptyKeys();
     void handEditedValues_data();
     void handEditedValues();
+    void securityKeys_data();
+    void securityKeys();
     void windowPosition_data();
     void windowPosition();
     void savedProfileReadsBack();
@@ -118,6 +120,38 @@ void TestSettingsStore::handEditedValues()
     QCOMPARE(int(record.AskBefore), askBefore);
 }
 
+void TestSettingsStore::securityKeys_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<int>("security");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("trusted");
+
+    // Absent: the plain conversation on its standard port, as before these keys existed.
+    QTest::newRow("absent") << QByteArray() << 0 << 0 << "";
+    QTest::newRow("stored") << QByteArray("Security=2\nPort=2995\nTrustedCertificate=ab:cd") << 2 << 2995
+                            << "ab:cd";
+    QTest::newRow("security beyond 2 reads as none") << QByteArray("Security=3") << 0 << 0 << "";
+    QTest::newRow("security not a number") << QByteArray("Security=tls") << 0 << 0 << "";
+    QTest::newRow("negative security") << QByteArray("Security=-1") << 0 << 0 << "";
+    QTest::newRow("port beyond 16 bits") << QByteArray("Security=1\nPort=70000") << 1 << 0 << "";
+    QTest::newRow("negative port") << QByteArray("Port=-110") << 0 << 0 << "";
+}
+
+void TestSettingsStore::securityKeys()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(int, security);
+    QFETCH(int, port);
+    QFETCH(QString, trusted);
+
+    StoreFile file("[DEFAULT]\nServerName=pop.example.org\n" + lines + "\n");
+    const ProfileSettings record = loaded(*file.store);
+    QCOMPARE(int(record.Security), security);
+    QCOMPARE(int(record.Port), port);
+    QCOMPARE(record.TrustedCertificate, trusted);
+}
+
 void TestSettingsStore::windowPosition_data()
 {
     QTest::addColumn<QByteArray>("lines");
@@ -163,6 +197,9 @@ void TestSettingsStore::savedProfileReadsBack()
     record.SMSPassword = QStringLiteral("p&ss+word");
     record.SMSMobile = QStringLiteral("+41 79 123");
     record.SysTray = 1;
+    record.Security = 1;
+    record.Port = 1100;
+    record.TrustedCertificate = QStringLiteral("0a:ff");
     QVERIFY(file.store->saveProfile(record));
     QVERIFY(file.store->saveWindowPosition(record.ProfileName, 1440, 300));
 
@@ -188,6 +225,9 @@ void TestSettingsStore::savedProfileReadsBack()
     QCOMPARE(back.SMSPassword, record.SMSPassword);
     QCOMPARE(back.SMSMobile, record.SMSMobile);
     QCOMPARE(back.SysTray, record.SysTray);
+    QCOMPARE(back.Security, record.Security);
+    QCOMPARE(back.Port, record.Port);
+    QCOMPARE(back.TrustedCertificate, record.TrustedCertificate);
 }
 
 void TestSettingsStore::passwordOfBlanksIsNotUnscrambled()

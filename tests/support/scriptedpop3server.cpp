@@ -1,7 +1,7 @@
 #include "scriptedpop3server.h"
 
 #include <QPointer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
 
 ScriptedPop3Server::Response ScriptedPop3Server::Response::byteByByte(const QByteArray& text, int pauseMs)
@@ -12,10 +12,19 @@ ScriptedPop3Server::Response ScriptedPop3Server::Response::byteByByte(const QByt
     return response;
 }
 
-ScriptedPop3Server::ScriptedPop3Server(QObject* parent) : QObject(parent)
+void ScriptedPop3Server::Listener::incomingConnection(qintptr descriptor)
+{
+    auto* socket = new QSslSocket(this);
+    if (socket->setSocketDescriptor(descriptor))
+        addPendingConnection(socket);
+    else
+        delete socket;
+}
+
+ScriptedPop3Server::ScriptedPop3Server(QObject* parent, const QHostAddress& address) : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &ScriptedPop3Server::acceptConnection);
-    m_server.listen(QHostAddress::LocalHost, 0);
+    m_server.listen(address, 0);
 }
 
 void ScriptedPop3Server::acceptConnection()
@@ -24,9 +33,25 @@ void ScriptedPop3Server::acceptConnection()
         ++connections;
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readLines(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { ++disconnections; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        respond(socket, greeting);
+        if (tls == Tls::Implicit) {
+            // The greeting waits for the handshake.
+            connect(static_cast<QSslSocket*>(socket), &QSslSocket::encrypted, this,
+                    [this, socket] { respond(socket, greeting); });
+            startTls(socket);
+        } else {
+            respond(socket, greeting);
+        }
     }
+}
+
+void ScriptedPop3Server::startTls(QTcpSocket* socket)
+{
+    auto* ssl = static_cast<QSslSocket*>(socket);
+    ssl->setLocalCertificate(certificate);
+    ssl->setPrivateKey(key);
+    ssl->startServerEncryption();
 }
 
 void ScriptedPop3Server::readLines(QTcpSocket* socket)
@@ -37,7 +62,13 @@ void ScriptedPop3Server::readLines(QTcpSocket* socket)
         receivedLines.append(line);
         emit lineReceived(line);
         const QByteArray command = line.trimmed().split(' ').value(0).toUpper();
-        respond(socket, replies.value(command, Response::reply("+OK\r\n")));
+        const Response response = replies.value(command, Response::reply("+OK\r\n"));
+        respond(socket, response);
+        if (command == "STLS" && tls == Tls::StartTls && response.action == Action::Reply &&
+            response.chunks.value(0).startsWith('+')) {
+            startTls(socket);
+            return;
+        }
     }
 }
 
