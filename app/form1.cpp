@@ -40,8 +40,8 @@ Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& c
     // A certificate the user chooses to trust during a check is stored at once.
     m_mailCheck.setStore(&store);
     // A small fixed window: no resizing, no minimise or maximise button.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     ui->StatusText->setFont([this] {
         QFont font = ui->StatusText->font();
         font.setPointSizeF(15.75);
@@ -91,8 +91,8 @@ bool Form1::Form_Load(const QString& profileName)
     }
     if (settings.ServerName.isEmpty()) {
         m_desktop.message(nullptr, QMessageBox::Warning, ProgramInfo::title(),
-                          QStringLiteral("No valid configuration for profile ") + profileName
-                              + QStringLiteral(" found."));
+                          QStringLiteral("No valid configuration for profile ") + profileName +
+                              QStringLiteral(" found."));
         Form_Unload();
         return false;
     }
@@ -124,20 +124,22 @@ void Form1::readKeyringPasswords()
         // password is then asked for at check time, never kept anywhere else.
         if (!error.isEmpty())
             m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(),
-                              QStringLiteral("The desktop keyring could not be reached: ") + error
-                                  + QStringLiteral("\r\nPostOwl will ask for the password."));
+                              QStringLiteral("The desktop keyring could not be reached: ") + error +
+                                  QStringLiteral("\r\nPostOwl will ask for the password."));
         m_run.PasswordsPending = false;
     });
 }
 
 void Form1::restoreWindowPosition()
 {
-    const SettingsStore::WindowPosition stored = m_store.readWindowPosition(m_run.ProfileSettings.ProfileName);
+    const SettingsStore::WindowPosition stored =
+        m_store.readWindowPosition(m_run.ProfileSettings.ProfileName);
     // Where a window would open anyway is the desktop's to decide once it is
     // shown, so one stored edge alone cannot be combined with it: both or none.
     if (stored.x < 0 || stored.y < 0)
         return;
-    const QPoint place(int(std::lround(stored.x / twipsPerPixel())), int(std::lround(stored.y / twipsPerPixel())));
+    const QPoint place(int(std::lround(stored.x / twipsPerPixel())),
+                       int(std::lround(stored.y / twipsPerPixel())));
     // A window is moved back by its title bar: unless all of it lies on the
     // screens as they are now (one may have gone), the window could be out of
     // reach, and the place counts as not set.

@@ -5,8 +5,8 @@
 #include "mailcheck.h"
 #include "mailcheckview.h"
 #include "networkaccess.h"
-#include "pushclient.h"
 #include "passwordkeyring.h"
+#include "pushclient.h"
 #include "smsclient.h"
 
 #include <QMainWindow>

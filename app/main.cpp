@@ -6,8 +6,8 @@
 #include "programinfo.h"
 #include "qtdesktop.h"
 #include "settingsstore.h"
-#include "unixsignals.h"
 #include "singleinstance.h"
+#include "unixsignals.h"
 #include "verboselog.h"
 
 #include <QApplication>

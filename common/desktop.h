@@ -16,10 +16,10 @@ public:
     virtual ~Desktop() = default;
 
     // A modal message box; returns the button the user chose.
-    virtual QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                                                const QString& text,
-                                                QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) = 0;
+    virtual QMessageBox::StandardButton
+    message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) = 0;
 
     // Shows a dialog modally and returns its result once it is closed.
     virtual int execDialog(QDialog& dialog) = 0;

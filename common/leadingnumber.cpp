@@ -35,8 +35,8 @@ double leadingNumber(QStringView text)
         return 0;
     if (end < text.size() && (text.at(end) == QLatin1Char('e') || text.at(end) == QLatin1Char('E'))) {
         qsizetype exponent = end + 1;
-        if (exponent < text.size()
-            && (text.at(exponent) == QLatin1Char('+') || text.at(exponent) == QLatin1Char('-')))
+        if (exponent < text.size() &&
+            (text.at(exponent) == QLatin1Char('+') || text.at(exponent) == QLatin1Char('-')))
             ++exponent;
         if (isDigit(text, exponent))
             end = skipDigits(text, exponent);

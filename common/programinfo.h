@@ -11,13 +11,22 @@ constexpr int Patch = POSTOWL_VERSION_PATCH;
 constexpr int Revision = POSTOWL_VERSION_REVISION;
 
 // "PostOwl": the exit question's title.
-inline QString applicationTitle() { return QStringLiteral("PostOwl"); }
+inline QString applicationTitle()
+{
+    return QStringLiteral("PostOwl");
+}
 
 // "PostOwl 1.5": the first window title, the title of message boxes, the
 // status line after start-up.
-inline QString title() { return QStringLiteral("PostOwl %1.%2").arg(Major).arg(Minor); }
+inline QString title()
+{
+    return QStringLiteral("PostOwl %1.%2").arg(Major).arg(Minor);
+}
 
 // "1.5.0.10": the build's whole version, as "postowl --version" prints it.
-inline QString version() { return QStringLiteral("%1.%2.%3.%4").arg(Major).arg(Minor).arg(Patch).arg(Revision); }
+inline QString version()
+{
+    return QStringLiteral("%1.%2.%3.%4").arg(Major).arg(Minor).arg(Patch).arg(Revision);
+}
 
 } // namespace ProgramInfo

@@ -62,8 +62,8 @@ qint64 MailCheck::minutesBetween(const QDateTime& from, const QDateTime& to)
 
 void MailCheck::Timer1_Timer()
 {
-    if (!m_run.LastCheckTime.isNull()
-        && minutesBetween(m_run.LastCheckTime, m_clock.now()) < m_run.ProfileSettings.Interval)
+    if (!m_run.LastCheckTime.isNull() &&
+        minutesBetween(m_run.LastCheckTime, m_clock.now()) < m_run.ProfileSettings.Interval)
         return;
     if (m_checking)
         return;
@@ -139,8 +139,8 @@ void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QStr
         // Closed before the box, so the server is let go while the user reads it.
         conversation.close();
         m_desktop.message(m_view.dialogParent(), QMessageBox::Warning, ProgramInfo::title(),
-                          QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n")
-                              + description);
+                          QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n") +
+                              description);
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Problem."));
         break;

@@ -24,7 +24,8 @@ public:
     static constexpr quint16 DefaultPop3Port = 110;
     static constexpr quint16 DefaultPop3sPort = 995;
 
-    MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view, QObject* parent = nullptr);
+    MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view,
+              QObject* parent = nullptr);
 
     // First tick 100 ms from now, then every five seconds.
     void start();

@@ -8,7 +8,8 @@
 #include "programinfo.h"
 #include "statuscolors.h"
 
-NewMailNotification::NewMailNotification(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view)
+NewMailNotification::NewMailNotification(GeneralStuff& run, Clock& clock, Desktop& desktop,
+                                         MailCheckView& view)
     : m_run(run), m_clock(clock), m_desktop(desktop), m_view(view)
 {
 }
@@ -16,8 +17,8 @@ NewMailNotification::NewMailNotification(GeneralStuff& run, Clock& clock, Deskto
 void NewMailNotification::handleCount(int count)
 {
     const bool mailWaiting = count != 0;
-    const QString status = mailWaiting ? QString::number(count) + QStringLiteral(" message(s)")
-                                       : QStringLiteral("No messages");
+    const QString status =
+        mailWaiting ? QString::number(count) + QStringLiteral(" message(s)") : QStringLiteral("No messages");
     m_view.setStatusColor(mailWaiting ? StatusColors::mailWaiting() : StatusColors::failure());
     m_view.setStatusText(status);
     m_view.setMailIcon(mailWaiting);
@@ -45,8 +46,8 @@ void NewMailNotification::notify(const QString& status)
     m_view.announceNewMail(
         settings.NameInBar.isEmpty() ? status : settings.NameInBar + QStringLiteral(" - ") + status);
 
-    if (!trimBlanks(settings.SMSMobile).isEmpty() && !trimBlanks(settings.SMSUserID).isEmpty()
-        && !trimBlanks(settings.SMSPassword).isEmpty())
+    if (!trimBlanks(settings.SMSMobile).isEmpty() && !trimBlanks(settings.SMSUserID).isEmpty() &&
+        !trimBlanks(settings.SMSPassword).isEmpty())
         m_view.SendSMSNotify();
 
     // A check that completes while the question is open neither asks again nor starts the reader.

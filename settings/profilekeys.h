@@ -45,8 +45,7 @@ struct ProfileKey
 const std::vector<ProfileKey>& profileKeys();
 
 // The row of a record field, e.g. profileKey(&ProfileSettings::ServerName).
-template <typename T>
-const ProfileKey& profileKey(T ProfileSettings::*member)
+template <typename T> const ProfileKey& profileKey(T ProfileSettings::*member)
 {
     for (const ProfileKey& key : profileKeys()) {
         if (key.field == ProfileKey::Field(member))

@@ -17,8 +17,8 @@ const QString Application = QStringLiteral("POSTOWL");
 
 // The store holds the scrambled passwords: nobody but its owner may read it.
 constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
-constexpr QFile::Permissions OwnerBits =
-    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+constexpr QFile::Permissions OwnerBits = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                         QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
 
 // The two window edges, left then top, as the key table lists them.
 std::vector<const ProfileKey*> windowEdgeKeys()

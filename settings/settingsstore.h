@@ -39,8 +39,7 @@ public:
     // scrambled. False when the file could not be written or was left alone.
     bool saveProfile(const ProfileSettings& record);
     // One key of the record at once, e.g. a choice the user made outside the dialog.
-    template <typename T>
-    bool saveKey(const ProfileSettings& record, T ProfileSettings::*member)
+    template <typename T> bool saveKey(const ProfileSettings& record, T ProfileSettings::*member)
     {
         const ProfileKey& key = profileKey(member);
         return save(record.ProfileName, key.name, key.storedText(record));

@@ -66,10 +66,10 @@ int check(unsigned short port, const std::string& user, const std::string& passw
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     int count = -1;
     std::string reply;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && readLine(fd, reply)
-        && sendLine(fd, "USER " + user) && readLine(fd, reply) && reply[0] == '+'
-        && sendLine(fd, "PASS " + password) && readLine(fd, reply) && reply[0] == '+' && sendLine(fd, "STAT")
-        && readLine(fd, reply))
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        readLine(fd, reply) && sendLine(fd, "USER " + user) && readLine(fd, reply) && reply[0] == '+' &&
+        sendLine(fd, "PASS " + password) && readLine(fd, reply) && reply[0] == '+' && sendLine(fd, "STAT") &&
+        readLine(fd, reply))
         count = countOf(reply);
     close(fd);
     return count;
@@ -89,7 +89,8 @@ int main(int argc, char* argv[])
         const auto start = std::chrono::steady_clock::now();
         const int count = check(port, argv[2], argv[3]);
         const auto micros =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+                .count();
         if (count < 0) {
             std::fprintf(stderr, "pop3-floor: check failed\n");
             return 1;

@@ -72,10 +72,11 @@ int check(SSL_CTX* context, unsigned short port, const std::string& user, const 
     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), "127.0.0.1");
     SSL_set_fd(ssl, fd);
     std::string reply;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && SSL_connect(ssl) == 1
-        && SSL_get_verify_result(ssl) == X509_V_OK && readLine(ssl, reply) && sendLine(ssl, "USER " + user)
-        && readLine(ssl, reply) && reply[0] == '+' && sendLine(ssl, "PASS " + password) && readLine(ssl, reply)
-        && reply[0] == '+' && sendLine(ssl, "STAT") && readLine(ssl, reply))
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        SSL_connect(ssl) == 1 && SSL_get_verify_result(ssl) == X509_V_OK && readLine(ssl, reply) &&
+        sendLine(ssl, "USER " + user) && readLine(ssl, reply) && reply[0] == '+' &&
+        sendLine(ssl, "PASS " + password) && readLine(ssl, reply) && reply[0] == '+' &&
+        sendLine(ssl, "STAT") && readLine(ssl, reply))
         count = countOf(reply);
     SSL_free(ssl);
     close(fd);
@@ -103,7 +104,8 @@ int main(int argc, char* argv[])
         const auto start = std::chrono::steady_clock::now();
         const int count = check(context, port, argv[2], argv[3]);
         const auto micros =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+                .count();
         if (count < 0) {
             ERR_print_errors_fp(stderr);
             std::fprintf(stderr, "pop3s-floor: check failed\n");

@@ -255,9 +255,10 @@ void TestAccount::everyEditEnablesApply_data()
 {
     QTest::addColumn<QString>("name");
     for (const char* name :
-         {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "Text9", "Check2", "Check3",
-          "Check4", "Check5", "Check6", "Check7", "SecurityCombo", "PortField", "PopupCheck", "PushUrlField",
-          "AutostartCheck", "KeyringCheck"})
+         {"Text1",        "Text2",          "Text3",       "Text4",         "Text5",     "Text6",
+          "Text7",        "Text8",          "Text9",       "Check2",        "Check3",    "Check4",
+          "Check5",       "Check6",         "Check7",      "SecurityCombo", "PortField", "PopupCheck",
+          "PushUrlField", "AutostartCheck", "KeyringCheck"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -502,10 +503,12 @@ void TestAccount::storeAfterApply()
     file.beginGroup(QStringLiteral("Home"));
     QStringList keys = file.childKeys();
     keys.sort();
-    QCOMPARE(keys, QStringList({"AlwaysOnTop", "AskBefore", "Interval", "MailReader", "NameInBar", "NotifyOnce",
-                                "Password", "PasswordStore", "PlaySound", "Popup", "Port", "PushURL", "SMSMobile",
-                                "SMSPassword", "SMSUserID", "Security", "ServerName", "StartReader", "SysTray",
-                                "TrustedCertificate", "UserName"}));
+    QCOMPARE(keys,
+             QStringList({"AlwaysOnTop", "AskBefore",  "Interval",      "MailReader",  "NameInBar",
+                          "NotifyOnce",  "Password",   "PasswordStore", "PlaySound",   "Popup",
+                          "Port",        "PushURL",    "SMSMobile",     "SMSPassword", "SMSUserID",
+                          "Security",    "ServerName", "StartReader",   "SysTray",     "TrustedCertificate",
+                          "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
                                            {"NameInBar", "Work mail"},

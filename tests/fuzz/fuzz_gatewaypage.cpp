@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
         break;
     }
     // Nothing past the read limit counts.
-    require(SmsClient::nextRequest(state, page + QByteArrayLiteral("<form action=\"xsms.asp\"")) == next
-            || page.size() < SmsClient::ResponseReadLimit);
+    require(SmsClient::nextRequest(state, page + QByteArrayLiteral("<form action=\"xsms.asp\"")) == next ||
+            page.size() < SmsClient::ResponseReadLimit);
     return 0;
 }

@@ -160,8 +160,12 @@ void tst_Dovecot::rejectedLoginClearsThePasswordAndAsksAgain_data()
     QTest::addColumn<QString>("statusAfterTypedPassword");
 
     // Dovecot accepts any USER and turns an unknown user down only at PASS.
-    QTest::newRow("wrong password") << "alice" << "wrong" << "3 message(s)";
-    QTest::newRow("unknown user") << "bob" << "s3cret" << "Cannot logon";
+    QTest::newRow("wrong password") << "alice"
+                                    << "wrong"
+                                    << "3 message(s)";
+    QTest::newRow("unknown user") << "bob"
+                                  << "s3cret"
+                                  << "Cannot logon";
 }
 
 void tst_Dovecot::rejectedLoginClearsThePasswordAndAsksAgain()
@@ -227,9 +231,14 @@ void tst_Dovecot::lineBreakInCredentialsDeletesNothing_data()
 
     // Sent as they are, each of these makes Dovecot delete the first message:
     // the deletion is committed by the smuggled QUIT.
-    QTest::newRow("password with CR LF") << "alice" << "s3cret\r\nDELE 1\r\nQUIT" << "Cannot logon";
-    QTest::newRow("password with bare LF") << "alice" << "s3cret\nDELE 1\nQUIT" << "Cannot logon";
-    QTest::newRow("user name with CR LF") << "alice\r\nPASS s3cret\r\nDELE 1\r\nQUIT" << "s3cret"
+    QTest::newRow("password with CR LF") << "alice"
+                                         << "s3cret\r\nDELE 1\r\nQUIT"
+                                         << "Cannot logon";
+    QTest::newRow("password with bare LF") << "alice"
+                                           << "s3cret\nDELE 1\nQUIT"
+                                           << "Cannot logon";
+    QTest::newRow("user name with CR LF") << "alice\r\nPASS s3cret\r\nDELE 1\r\nQUIT"
+                                          << "s3cret"
                                           << "Invalid UserID";
 }
 

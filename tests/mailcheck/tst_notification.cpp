@@ -130,10 +130,18 @@ void TestNotification::smsOnlyWhenAllFieldsSet_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("sms");
 
-    QTest::newRow("all set") << "+41790000000" << "me" << "pw" << 1;
-    QTest::newRow("mobile blanks only") << "   " << "me" << "pw" << 0;
-    QTest::newRow("user empty") << "+41790000000" << "" << "pw" << 0;
-    QTest::newRow("password blanks only") << "+41790000000" << "me" << "  " << 0;
+    QTest::newRow("all set") << "+41790000000"
+                             << "me"
+                             << "pw" << 1;
+    QTest::newRow("mobile blanks only") << "   "
+                                        << "me"
+                                        << "pw" << 0;
+    QTest::newRow("user empty") << "+41790000000"
+                                << ""
+                                << "pw" << 0;
+    QTest::newRow("password blanks only") << "+41790000000"
+                                          << "me"
+                                          << "  " << 0;
 }
 
 void TestNotification::smsOnlyWhenAllFieldsSet()

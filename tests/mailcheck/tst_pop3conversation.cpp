@@ -14,7 +14,8 @@ Q_DECLARE_METATYPE(ScriptedPop3Server::Response)
 
 namespace {
 
-const QString SocketErrorPrefix = QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n");
+const QString SocketErrorPrefix =
+    QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n");
 
 } // namespace
 
@@ -87,52 +88,50 @@ void TestPop3Conversation::conversation_data()
     const QColor red = StatusColors::failure();
     const QColor green = StatusColors::mailWaiting();
 
-    QTest::newRow("three messages") << Response::reply("+OK hi\r\n") << ok << ok << three
-                                    << "3 message(s)" << green << false << true;
-    QTest::newRow("empty mailbox") << Response::reply("+OK hi\r\n") << ok << ok << Response::reply("+OK 0 0\r\n")
-                                   << "No messages" << red << false << true;
-    QTest::newRow("greeting with -ERR still logs in") << Response::reply("-ERR busy\r\n") << ok << ok << three
-                                                      << "3 message(s)" << green << false << true;
+    QTest::newRow("three messages") << Response::reply("+OK hi\r\n") << ok << ok << three << "3 message(s)"
+                                    << green << false << true;
+    QTest::newRow("empty mailbox") << Response::reply("+OK hi\r\n") << ok << ok
+                                   << Response::reply("+OK 0 0\r\n") << "No messages" << red << false << true;
+    QTest::newRow("greeting with -ERR still logs in")
+        << Response::reply("-ERR busy\r\n") << ok << ok << three << "3 message(s)" << green << false << true;
     QTest::newRow("-ERR at USER") << Response::reply("+OK hi\r\n") << Response::reply("-ERR who?\r\n") << ok
                                   << three << "Invalid UserID" << red << false << true;
     QTest::newRow("-ERR at PASS") << Response::reply("+OK hi\r\n") << ok << Response::reply("-ERR no\r\n")
                                   << three << "Cannot logon" << red << false << false;
-    QTest::newRow("single + is positive") << Response::reply("+OK hi\r\n") << Response::reply("+\r\n")
-                                          << Response::reply("+\r\n") << three << "3 message(s)" << green << false
-                                          << true;
+    QTest::newRow("single + is positive")
+        << Response::reply("+OK hi\r\n") << Response::reply("+\r\n") << Response::reply("+\r\n") << three
+        << "3 message(s)" << green << false << true;
     QTest::newRow("-ERR at STAT") << Response::reply("+OK hi\r\n") << ok << ok
-                                  << Response::reply("-ERR no such mailbox\r\n") << "No messages" << red << false
-                                  << true;
-    QTest::newRow("greeting split over two reads")
-        << Response::split({"+OK hel", "lo there\r\n"}) << ok << ok << three << "3 message(s)" << green << false
-        << true;
-    QTest::newRow("STAT reply byte by byte") << Response::reply("+OK hi\r\n") << ok << ok
-                                             << Response::byteByByte("+OK 3 120\r\n") << "3 message(s)" << green
-                                             << false << true;
-    QTest::newRow("bare LF line ends") << Response::reply("+OK hi\n") << Response::reply("+OK\n")
-                                       << Response::reply("+OK\n") << Response::reply("+OK 3 120\n")
-                                       << "3 message(s)" << green << false << true;
+                                  << Response::reply("-ERR no such mailbox\r\n") << "No messages" << red
+                                  << false << true;
+    QTest::newRow("greeting split over two reads") << Response::split({"+OK hel", "lo there\r\n"}) << ok << ok
+                                                   << three << "3 message(s)" << green << false << true;
+    QTest::newRow("STAT reply byte by byte")
+        << Response::reply("+OK hi\r\n") << ok << ok << Response::byteByByte("+OK 3 120\r\n")
+        << "3 message(s)" << green << false << true;
+    QTest::newRow("bare LF line ends")
+        << Response::reply("+OK hi\n") << Response::reply("+OK\n") << Response::reply("+OK\n")
+        << Response::reply("+OK 3 120\n") << "3 message(s)" << green << false << true;
     QTest::newRow("two replies in one write: second answers USER")
-        << Response::reply("+OK hi\r\n-ERR early\r\n") << ok << ok << three << "Invalid UserID" << red << false
-        << true;
+        << Response::reply("+OK hi\r\n-ERR early\r\n") << ok << ok << three << "Invalid UserID" << red
+        << false << true;
     QTest::newRow("empty line is negative") << Response::reply("+OK hi\r\n") << Response::reply("\r\n") << ok
                                             << three << "Invalid UserID" << red << false << true;
-    QTest::newRow("count above 16 bits") << Response::reply("+OK hi\r\n") << ok << ok
-                                         << Response::reply("+OK 40000 1\r\n") << "40000 message(s)" << green
-                                         << false << true;
+    QTest::newRow("count above 16 bits")
+        << Response::reply("+OK hi\r\n") << ok << ok << Response::reply("+OK 40000 1\r\n")
+        << "40000 message(s)" << green << false << true;
     QTest::newRow("STAT +OK alone") << Response::reply("+OK hi\r\n") << ok << ok << Response::reply("+OK\r\n")
                                     << "No messages" << red << false << true;
-    QTest::newRow("STAT negative count") << Response::reply("+OK hi\r\n") << ok << ok
-                                         << Response::reply("+OK -1 0\r\n") << "No messages" << red << false
-                                         << true;
-    QTest::newRow("STAT count beyond any int") << Response::reply("+OK hi\r\n") << ok << ok
-                                               << Response::reply("+OK 99999999999 0\r\n") << "No messages"
-                                               << red << false << true;
-    QTest::newRow("STAT letters") << Response::reply("+OK hi\r\n") << ok << ok << Response::reply("+OK x y\r\n")
-                                  << "No messages" << red << false << true;
-    QTest::newRow("reply line over 512 octets")
-        << Response::reply("+OK " + QByteArray(600, 'a') + "\r\n") << ok << ok << three << "Problem." << red
-        << true << true;
+    QTest::newRow("STAT negative count")
+        << Response::reply("+OK hi\r\n") << ok << ok << Response::reply("+OK -1 0\r\n") << "No messages"
+        << red << false << true;
+    QTest::newRow("STAT count beyond any int")
+        << Response::reply("+OK hi\r\n") << ok << ok << Response::reply("+OK 99999999999 0\r\n")
+        << "No messages" << red << false << true;
+    QTest::newRow("STAT letters") << Response::reply("+OK hi\r\n") << ok << ok
+                                  << Response::reply("+OK x y\r\n") << "No messages" << red << false << true;
+    QTest::newRow("reply line over 512 octets") << Response::reply("+OK " + QByteArray(600, 'a') + "\r\n")
+                                                << ok << ok << three << "Problem." << red << true << true;
     // Streamed faster than the stall time-out, for longer than a check may take:
     // only the length limit ends it.
     QTest::newRow("endless line without line end")
@@ -141,14 +140,14 @@ void TestPop3Conversation::conversation_data()
     QTest::newRow("garbage bytes") << Response::reply(QByteArray("\x00\xff\x01\x80garbage\r\n", 13))
                                    << Response::reply(QByteArray("\xfe\x00\r\n", 4)) << ok << three
                                    << "Invalid UserID" << red << false << true;
-    QTest::newRow("stall before greeting") << Response::stall() << ok << ok << three << "Problem." << red << true
-                                           << true;
+    QTest::newRow("stall before greeting")
+        << Response::stall() << ok << ok << three << "Problem." << red << true << true;
     QTest::newRow("stall at USER") << Response::reply("+OK hi\r\n") << Response::stall() << ok << three
                                    << "Problem." << red << true << true;
     QTest::newRow("stall at STAT") << Response::reply("+OK hi\r\n") << ok << ok << Response::stall()
                                    << "Problem." << red << true << true;
-    QTest::newRow("close before greeting") << Response::close() << ok << ok << three << "Problem." << red << true
-                                           << true;
+    QTest::newRow("close before greeting")
+        << Response::close() << ok << ok << three << "Problem." << red << true << true;
     QTest::newRow("close at PASS") << Response::reply("+OK hi\r\n") << ok << Response::close() << three
                                    << "Problem." << red << true << true;
     QTest::newRow("close at STAT") << Response::reply("+OK hi\r\n") << ok << ok << Response::close()
@@ -188,7 +187,8 @@ void TestPop3Conversation::conversation()
     QCOMPARE(run.desktop.messages.size(), messageBox ? 1 : 0);
     if (messageBox)
         QVERIFY(run.desktop.messages.first().text.startsWith(SocketErrorPrefix));
-    const bool counted = status.endsWith(QStringLiteral("message(s)")) || status == QStringLiteral("No messages");
+    const bool counted =
+        status.endsWith(QStringLiteral("message(s)")) || status == QStringLiteral("No messages");
     QCOMPARE(!run.run.LastCheckTime.isNull(), counted);
     // A failed check leaves the previous count for the notify-once test.
     if (!counted)
@@ -233,11 +233,17 @@ void TestPop3Conversation::lineBreakInCredentialIsRefused_data()
     QTest::addColumn<QString>("status");
     QTest::addColumn<QByteArray>("sent");
 
-    QTest::newRow("CR LF in password") << "alice" << "s3cret\r\nDELE 1" << "Cannot logon" << QByteArray("USER alice\r\n");
-    QTest::newRow("LF in password") << "alice" << "a\nb" << "Cannot logon" << QByteArray("USER alice\r\n");
+    QTest::newRow("CR LF in password") << "alice"
+                                       << "s3cret\r\nDELE 1"
+                                       << "Cannot logon" << QByteArray("USER alice\r\n");
+    QTest::newRow("LF in password") << "alice"
+                                    << "a\nb"
+                                    << "Cannot logon" << QByteArray("USER alice\r\n");
     QTest::newRow("NUL in password") << "alice" << QString::fromLatin1("a\0b", 3) << "Cannot logon"
                                      << QByteArray("USER alice\r\n");
-    QTest::newRow("CR in user name") << "alice\rSTAT" << "s3cret" << "Invalid UserID" << QByteArray();
+    QTest::newRow("CR in user name") << "alice\rSTAT"
+                                     << "s3cret"
+                                     << "Invalid UserID" << QByteArray();
 }
 
 void TestPop3Conversation::lineBreakInCredentialIsRefused()

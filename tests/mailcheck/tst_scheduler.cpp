@@ -201,7 +201,8 @@ void TestScheduler::promptAsksWhenNoPasswordAndSendsTypedText()
 void TestScheduler::wrongPasswordAsksAgainAtNextCheck()
 {
     ScriptedPop3Server server;
-    server.replies.insert("PASS", ScriptedPop3Server::Response::reply("-ERR [AUTH] Authentication failed.\r\n"));
+    server.replies.insert("PASS",
+                          ScriptedPop3Server::Response::reply("-ERR [AUTH] Authentication failed.\r\n"));
     MailCheckRig run(server.port());
     QVERIFY(run.tick());
     QCOMPARE(run.view.statusText, QStringLiteral("Cannot logon"));

@@ -23,9 +23,10 @@ void TestScramblePassword::storedForm_data()
     // 's' ^ 'q' = 0x02, '3' ^ '2' = 0x01, 'c' ^ 'm' = 0x0e, 'r' ^ '7' = 0x45 ...
     QTest::newRow("empty") << QString() << QString();
     QTest::newRow("s3cret") << "s3cret" << QString::fromLatin1("\x02\x01\x0e\x45\x1d\x40", 6);
-    QTest::newRow("character equal to key gives marker") << "q" << "X'00'";
-    QTest::newRow("marker in the middle") << "a2b" << QString::fromLatin1("\x10", 1) + "X'00'"
-                                                            + QString::fromLatin1("\x0f", 1);
+    QTest::newRow("character equal to key gives marker") << "q"
+                                                         << "X'00'";
+    QTest::newRow("marker in the middle")
+        << "a2b" << QString::fromLatin1("\x10", 1) + "X'00'" + QString::fromLatin1("\x0f", 1);
     QTest::newRow("8-bit character") << QString::fromLatin1("\xe4") << QString::fromLatin1("\x95");
 }
 
@@ -60,9 +61,9 @@ void TestScramblePassword::markers_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("plain");
 
-    QTest::newRow("two markers give the key's characters") << "X'00'X'00'" << "q2";
-    QTest::newRow("lowercase x is no marker")
-        << "x'00'" << QString::fromLatin1("\x09\x15\x5d\x07\x5f", 5);
+    QTest::newRow("two markers give the key's characters") << "X'00'X'00'"
+                                                           << "q2";
+    QTest::newRow("lowercase x is no marker") << "x'00'" << QString::fromLatin1("\x09\x15\x5d\x07\x5f", 5);
     // Longer than the key after the markers are folded: no key for the rest.
     QTest::newRow("26 characters give nothing") << QString(26, QLatin1Char('a')) << QString();
     QTest::newRow("long only before folding markers") << QStringLiteral("X'00'").repeated(6) << "q2m7x4";

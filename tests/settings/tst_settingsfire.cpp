@@ -66,27 +66,38 @@ int saveRepeatedly(const QString& path, const QString& profile, int count)
     return 0;
 }
 
-const QStringList ProfileKeys{"ServerName", "UserName",    "Password",  "NameInBar",   "MailReader",
-                              "AskBefore",  "SMSUserID",   "SMSPassword", "SMSMobile", "Interval",
-                              "NotifyOnce", "StartReader", "PlaySound", "AlwaysOnTop", "SysTray",
-                              "Security",   "Port",        "TrustedCertificate", "Popup", "PushURL",
-                              "PasswordStore"};
+const QStringList ProfileKeys{
+    "ServerName", "UserName",    "Password",     "NameInBar", "MailReader", "AskBefore",
+    "SMSUserID",  "SMSPassword", "SMSMobile",    "Interval",  "NotifyOnce", "StartReader",
+    "PlaySound",  "AlwaysOnTop", "SysTray",      "Security",  "Port",       "TrustedCertificate",
+    "Popup",      "PushURL",     "PasswordStore"};
 
 bool sameRecord(const ProfileSettings& a, const ProfileSettings& b)
 {
-    return a.ServerName == b.ServerName && a.UserName == b.UserName && a.Password == b.Password
-        && a.Interval == b.Interval && a.StartReader == b.StartReader && a.PlaySound == b.PlaySound
-        && a.NotifyOnce == b.NotifyOnce && a.AlwaysOnTop == b.AlwaysOnTop && a.NameInBar == b.NameInBar
-        && a.MailReader == b.MailReader && a.AskBefore == b.AskBefore && a.SMSUserID == b.SMSUserID
-        && a.SMSPassword == b.SMSPassword && a.SMSMobile == b.SMSMobile && a.SysTray == b.SysTray;
+    return a.ServerName == b.ServerName && a.UserName == b.UserName && a.Password == b.Password &&
+           a.Interval == b.Interval && a.StartReader == b.StartReader && a.PlaySound == b.PlaySound &&
+           a.NotifyOnce == b.NotifyOnce && a.AlwaysOnTop == b.AlwaysOnTop && a.NameInBar == b.NameInBar &&
+           a.MailReader == b.MailReader && a.AskBefore == b.AskBefore && a.SMSUserID == b.SMSUserID &&
+           a.SMSPassword == b.SMSPassword && a.SMSMobile == b.SMSMobile && a.SysTray == b.SysTray;
 }
 
 QString describe(const ProfileSettings& r)
 {
-    return QStringList{r.ServerName, r.UserName, r.Password, QString::number(r.Interval),
-                       QString::number(r.StartReader), QString::number(r.PlaySound), QString::number(r.NotifyOnce),
-                       QString::number(r.AlwaysOnTop), r.NameInBar, r.MailReader, QString::number(r.AskBefore),
-                       r.SMSUserID, r.SMSPassword, r.SMSMobile, QString::number(r.SysTray)}
+    return QStringList{r.ServerName,
+                       r.UserName,
+                       r.Password,
+                       QString::number(r.Interval),
+                       QString::number(r.StartReader),
+                       QString::number(r.PlaySound),
+                       QString::number(r.NotifyOnce),
+                       QString::number(r.AlwaysOnTop),
+                       r.NameInBar,
+                       r.MailReader,
+                       QString::number(r.AskBefore),
+                       r.SMSUserID,
+                       r.SMSPassword,
+                       r.SMSMobile,
+                       QString::number(r.SysTray)}
         .join(QStringLiteral(" | "));
 }
 
@@ -171,8 +182,8 @@ void TestSettingsFire::twoProgramsSavingAtOnceLoseNoKey()
 
         const ProfileSettings last = roundRecord(profile, SavesEach);
         const ProfileSettings back = loaded(store, profile);
-        QVERIFY2(sameRecord(back, last), qPrintable(profile + QStringLiteral(": ") + describe(back)
-                                                    + QStringLiteral("\n  expected ") + describe(last)));
+        QVERIFY2(sameRecord(back, last), qPrintable(profile + QStringLiteral(": ") + describe(back) +
+                                                    QStringLiteral("\n  expected ") + describe(last)));
     }
 }
 
@@ -238,10 +249,12 @@ void TestSettingsFire::fileCutAnywhereKeepsItsWholeLines()
             const QString value = store.get(line.section, line.key, absent);
             if (cut >= line.end)
                 QVERIFY2(value == line.value, qPrintable(QStringLiteral("cut at %1: %2/%3 reads %4")
-                                                             .arg(cut).arg(line.section, line.key, value)));
+                                                             .arg(cut)
+                                                             .arg(line.section, line.key, value)));
             else if (cut <= line.start)
                 QVERIFY2(value == absent, qPrintable(QStringLiteral("cut at %1: %2/%3 reads %4")
-                                                         .arg(cut).arg(line.section, line.key, value)));
+                                                         .arg(cut)
+                                                         .arg(line.section, line.key, value)));
         }
     }
 }
@@ -361,7 +374,8 @@ int main(int argc, char* argv[])
         QCoreApplication application(argc, argv);
         bool ok = false;
         const int count = QString::fromLocal8Bit(argv[4]).toInt(&ok);
-        return ok ? saveRepeatedly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), count) : 2;
+        return ok ? saveRepeatedly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), count)
+                  : 2;
     }
     QCoreApplication application(argc, argv);
     TestSettingsFire test;

@@ -95,8 +95,8 @@ void TestSettingsStore::handEditedValues_data()
 
     QTest::newRow("plain numbers") << QByteArray("Interval=7\nPlaySound=0\nAskBefore=1") << 7 << 0 << 1;
     QTest::newRow("blanks around numbers") << QByteArray("Interval=\" 12 \"\nPlaySound= 0") << 12 << 0 << 0;
-    QTest::newRow("not numbers keep defaults") << QByteArray("Interval=soon\nPlaySound=yes\nAskBefore=x") << 5
-                                               << 1 << 0;
+    QTest::newRow("not numbers keep defaults")
+        << QByteArray("Interval=soon\nPlaySound=yes\nAskBefore=x") << 5 << 1 << 0;
     QTest::newRow("fraction rounds half to even") << QByteArray("Interval=2.5") << 2 << 1 << 0;
     QTest::newRow("interval beyond 16 bits") << QByteArray("Interval=40000") << 5 << 1 << 0;
     QTest::newRow("negative interval kept") << QByteArray("Interval=-3") << -3 << 1 << 0;

@@ -79,7 +79,9 @@ double ownCpuSeconds()
 int openFds()
 {
     // The listing's own descriptor is counted every time, so differences are exact.
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                   .size());
 }
 
 // A port on 127.0.0.1 where nobody listens: the connection is refused.
@@ -97,11 +99,16 @@ enum class Kind { Counted, WrongPassword, PromptedPassword, RefusedConnection, L
 const char* kindName(Kind kind)
 {
     switch (kind) {
-    case Kind::Counted: return "counted";
-    case Kind::WrongPassword: return "wrong password";
-    case Kind::PromptedPassword: return "typed at the prompt";
-    case Kind::RefusedConnection: return "refused connection";
-    case Kind::LineBreakInUserName: return "line break in user name";
+    case Kind::Counted:
+        return "counted";
+    case Kind::WrongPassword:
+        return "wrong password";
+    case Kind::PromptedPassword:
+        return "typed at the prompt";
+    case Kind::RefusedConnection:
+        return "refused connection";
+    case Kind::LineBreakInUserName:
+        return "line break in user name";
     }
     return "?";
 }
@@ -206,11 +213,14 @@ public:
         QStringList faults;
         const QStringList history{QStringLiteral("Starting"), QStringLiteral("Checking Mail"), status};
         if (m_view.statusHistory != history)
-            faults << QStringLiteral("status line went %1").arg(m_view.statusHistory.join(QStringLiteral(" > ")));
+            faults << QStringLiteral("status line went %1")
+                          .arg(m_view.statusHistory.join(QStringLiteral(" > ")));
         if (m_view.statusColor != colour)
             faults << QStringLiteral("status colour %1").arg(m_view.statusColor.name());
         if (m_desktop.messages.size() != boxes)
-            faults << QStringLiteral("%1 message box(es): %2").arg(m_desktop.messages.size()).arg(m_desktop.messageTexts().join('|'));
+            faults << QStringLiteral("%1 message box(es): %2")
+                          .arg(m_desktop.messages.size())
+                          .arg(m_desktop.messageTexts().join('|'));
         if (m_desktop.shownDialogs.size() != dialogs)
             faults << QStringLiteral("%1 dialog(s) shown").arg(m_desktop.shownDialogs.size());
         if (counted && m_run.LastCheckTime != m_clock.now())
@@ -232,7 +242,8 @@ public:
         m_desktop.shownDialogs.clear();
         if (faults.isEmpty())
             return QString();
-        return QStringLiteral("%1 check: %2").arg(QLatin1String(kindName(kind)), faults.join(QStringLiteral("; ")));
+        return QStringLiteral("%1 check: %2")
+            .arg(QLatin1String(kindName(kind)), faults.join(QStringLiteral("; ")));
     }
 
     int beeps() const { return m_desktop.beeps; }
@@ -334,7 +345,8 @@ int main(int argc, char* argv[])
             if (!fault.isEmpty()) {
                 if (++wrongResults <= MaxReportedFaults)
                     std::printf("check %d: %s\n", index + 1, qPrintable(fault));
-                // A check that did not end leaves the conversation running; nothing after it would mean anything.
+                // A check that did not end leaves the conversation running; nothing after it would mean
+                // anything.
                 if (fault.contains(QStringLiteral("did not end")))
                     break;
             }
@@ -349,8 +361,9 @@ int main(int argc, char* argv[])
                     fdsEnd - fdsStart);
         std::printf("checks: %d counted, %d typed at the prompt, %d wrong password, %d refused connection, "
                     "%d line break in user name; %d beep(s)\n",
-                    byKind[int(Kind::Counted)], byKind[int(Kind::PromptedPassword)], byKind[int(Kind::WrongPassword)],
-                    byKind[int(Kind::RefusedConnection)], byKind[int(Kind::LineBreakInUserName)], soak.beeps());
+                    byKind[int(Kind::Counted)], byKind[int(Kind::PromptedPassword)],
+                    byKind[int(Kind::WrongPassword)], byKind[int(Kind::RefusedConnection)],
+                    byKind[int(Kind::LineBreakInUserName)], soak.beeps());
         const int timed = checks - WarmUpChecks;
         std::printf("speed: %.1f checks/s (%d checks in %.1f s after the warm-up); "
                     "CPU of this process %.2f ms a check (Dovecot's own work not counted)\n",

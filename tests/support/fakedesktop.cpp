@@ -39,7 +39,8 @@ int FakeDesktop::execDialog(QDialog& dialog)
 {
     shownDialogs.append(dialog.objectName());
     if (m_dialogActions.isEmpty()) {
-        QTest::qFail(qPrintable(QStringLiteral("unscripted dialog: ") + dialog.objectName()), __FILE__, __LINE__);
+        QTest::qFail(qPrintable(QStringLiteral("unscripted dialog: ") + dialog.objectName()), __FILE__,
+                     __LINE__);
         return QDialog::Rejected;
     }
     return m_dialogActions.takeFirst()(dialog);
