@@ -79,7 +79,8 @@ QString CommandLine::usage()
                           "Account dialog.\n"
                           "\n"
                           "For trials against servers of your own:\n"
-                          "  POSTOWL_POP3_PORT=<port>             connect to this port instead of 110\n"
+                          "  POSTOWL_POP3_PORT=<port>             connect to this port instead of the\n"
+                          "                                       profile's (110, or 995 for SSL/TLS)\n"
                           "  POSTOWL_SMS_GATEWAY=<host>[:<port>]  send SMS through this host instead of\n"
                           "                                       the gateway\n");
 }
