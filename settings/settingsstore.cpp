@@ -111,13 +111,19 @@ std::unique_ptr<QSettings> SettingsStore::openUserSettings()
 
 // QSettings reads "/" in a group name (and "\" on Windows) as the step to a
 // subgroup: "x", "/x" and "x/" would share one record and "a/b" would sit
-// inside "a". Names holding either are percent-encoded, "%" included so that
-// two such names never meet, and marked by a leading blank, which no name from
-// the command line has (it is trimmed), so they never meet a plain name either.
-// Every other name stays the group it always was.
+// inside "a". Names holding such a separator are percent-encoded, "%" and "\"
+// included so that two such names never meet, and marked by a leading blank,
+// which no name from the command line has (it is trimmed), so they never meet a
+// plain name either. Every other name stays the group it always was; elsewhere
+// than on Windows that includes a name with "\" alone, which Qt keeps apart.
 QString SettingsStore::keyPath(const QString& section, const QString& key) const
 {
-    if (!section.contains(QLatin1Char('/')) && !section.contains(QLatin1Char('\\')))
+#ifdef Q_OS_WIN
+    const bool separates = section.contains(QLatin1Char('/')) || section.contains(QLatin1Char('\\'));
+#else
+    const bool separates = section.contains(QLatin1Char('/'));
+#endif
+    if (!separates)
         return section + QLatin1Char('/') + key;
     QString encoded = section;
     encoded.replace(QLatin1Char('%'), QLatin1String("%25"))

@@ -59,6 +59,7 @@ private slots:
     void passwordOfBlanksIsNotUnscrambled();
     void profilesKeptApart_data();
     void profilesKeptApart();
+    void backslashProfileStaysWhereItWas();
     void fileIsOwnerOnly();
     void unwritableFileIsReported();
     void garbageFileGivesDefaults();
@@ -282,6 +283,16 @@ void TestSettingsStore::profilesKeptApart()
         QCOMPARE(reread.childGroups(), QStringList());
         reread.endGroup();
     }
+}
+
+void TestSettingsStore::backslashProfileStaysWhereItWas()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Qt reads a backslash in a group name as a separator here");
+#endif
+    // How Qt has always written the group of the profile "a\b".
+    StoreFile file("[a%5Cb]\nServerName=pop.old\n");
+    QCOMPARE(file.store->readServerName("a\\b"), QString("pop.old"));
 }
 
 void TestSettingsStore::fileIsOwnerOnly()
