@@ -342,9 +342,7 @@ void Form1::notificationChosen()
         mnuReader_Click();
         return;
     }
-    showNormal();
-    raise();
-    activateWindow();
+    bringToFront();
 }
 
 void Form1::setStatusText(const QString& text)

@@ -89,22 +89,21 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
                          QLatin1Char(' ') + QStringLiteral("http://") + smsGatewayHost);
 
     // Every change of a field, by the user or by the dialog itself, counts as an edit.
-    for (QLineEdit* field : {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text6, ui->Text7, ui->Text8})
+    for (QLineEdit* field :
+         {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text6, ui->Text7, ui->Text8, ui->PortField})
         connect(field, &QLineEdit::textChanged, this, &Account::enableApply);
     connect(ui->PushUrlField, &QLineEdit::textChanged, this, [this] {
         updateTestButton();
         enableApply();
     });
-    connect(ui->PopupCheck, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->Text5, &QLineEdit::textChanged, this, &Account::Text5_Change);
     connect(ui->Text9, &QLineEdit::textChanged, this, &Account::Text9_Change);
-    for (QCheckBox* box : {ui->Check2, ui->Check4, ui->Check5, ui->Check6, ui->Check7})
+    for (QCheckBox* box :
+         {ui->Check2, ui->Check4, ui->Check5, ui->Check6, ui->Check7, ui->PopupCheck, ui->AutostartCheck})
         connect(box, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->Check3, &QCheckBox::toggled, this, &Account::Check3_Click);
-    connect(ui->AutostartCheck, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->KeyringCheck, &QCheckBox::toggled, this, &Account::KeyringCheck_Click);
     connect(ui->SecurityCombo, &QComboBox::currentIndexChanged, this, &Account::enableApply);
-    connect(ui->PortField, &QLineEdit::textChanged, this, &Account::enableApply);
 
     connect(ui->Command1, &QPushButton::clicked, this, &Account::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Account::Command2_Click);

@@ -136,8 +136,7 @@ void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QStr
         m_view.setStatusText(QStringLiteral("Problem."));
         break;
     case Pop3Conversation::Failure::SocketError:
-        // Closed before the box, so the server is let go while the user reads it.
-        conversation.close();
+        // The conversation has already let go of the server while the user reads this.
         m_desktop.message(m_view.dialogParent(), QMessageBox::Warning, ProgramInfo::title(),
                           QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n") +
                               description);
