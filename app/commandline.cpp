@@ -1,7 +1,7 @@
 #include "commandline.h"
 
+#include "blanks.h"
 #include "programinfo.h"
-#include "settingsstore.h"
 
 namespace {
 
@@ -31,6 +31,12 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     }
     commandLine.profileName = profileNameFromArguments(rest);
     return commandLine;
+}
+
+QString CommandLine::profileNameFromArguments(const QStringList& arguments)
+{
+    const QString name = trimBlanks(arguments.join(QLatin1Char(' ')));
+    return name.isEmpty() ? QStringLiteral("DEFAULT") : name;
 }
 
 QStringList CommandLine::rawArguments(int argc, char* argv[])

@@ -16,6 +16,8 @@ struct CommandLine
     QString profileName;
 
     static CommandLine parse(const QStringList& arguments);
+    // "postowl Home Office" watches the profile "Home Office"; no argument means DEFAULT.
+    static QString profileNameFromArguments(const QStringList& arguments);
     // The arguments after the program's name, exactly as they were given:
     // read before QApplication takes its own options out of argv.
     static QStringList rawArguments(int argc, char* argv[]);

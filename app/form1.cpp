@@ -6,8 +6,8 @@
 #include "generalstuff.h"
 #include "programinfo.h"
 #include "settingsstore.h"
-#include "smsgateway.h"
 #include "statuscolors.h"
+#include "trialoverrides.h"
 #include "ui_form1.h"
 
 #include <QApplication>
@@ -32,13 +32,11 @@ QIcon mailboxIcon(bool mailWaiting)
 
 Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& clock, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_run(run), m_store(store), m_desktop(desktop),
-      m_mailCheck(run, clock, desktop, *this), m_sms(run, m_network), m_push(m_network)
+      m_mailCheck(run, store, clock, desktop, *this), m_sms(run, m_network), m_push(m_network)
 {
     // The icons live in this static library; make sure they are linked in.
     Q_INIT_RESOURCE(icons);
     ui->setupUi(this);
-    // A certificate the user chooses to trust during a check is stored at once.
-    m_mailCheck.setStore(&store);
     // A small fixed window: no resizing, no minimise or maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -287,7 +285,7 @@ void Form1::mnuAccount_Click()
 void Form1::openAccountDialog()
 {
     // Made afresh for every opening, so it always shows the record as it is now.
-    Account dialog(m_run, m_store, m_desktop, *this, smsGatewayDisplayName(), this);
+    Account dialog(m_run, m_store, m_desktop, *this, m_sms.gatewayHost(), this);
     m_desktop.execDialog(dialog);
 }
 
@@ -306,6 +304,12 @@ void Form1::mnuAbout_Click()
 {
     About box(m_run, m_desktop, this);
     m_desktop.execDialog(box);
+}
+
+void Form1::setTrialOverrides(const TrialOverrides& overrides)
+{
+    m_mailCheck.setPort(overrides.pop3Port);
+    m_sms.setGateway(overrides.smsHost, overrides.smsPort);
 }
 
 void Form1::SendSMSNotify()

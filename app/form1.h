@@ -21,6 +21,7 @@ class Clock;
 class Desktop;
 class SettingsStore;
 struct GeneralStuff;
+struct TrialOverrides;
 
 // The main window, and with it the program: start-up, the status line, the
 // tray icon, the menu bar and the end of the run.
@@ -37,6 +38,9 @@ public:
     bool Form_Load(const QString& profileName);
     // Ends the run: saves the window position and removes the tray icon.
     void Form_Unload();
+
+    // Points this run at servers of one's own, for trials.
+    void setTrialOverrides(const TrialOverrides& overrides);
 
     void mnuExit_Click();
     void mnuAccount_Click();

@@ -7,6 +7,7 @@
 #include "qtdesktop.h"
 #include "settingsstore.h"
 #include "singleinstance.h"
+#include "trialoverrides.h"
 #include "unixsignals.h"
 #include "verboselog.h"
 
@@ -60,7 +61,7 @@ int main(int argc, char* argv[])
     VerboseLog verboseLog(commandLine.verbose);
 
     Form1 form(run, store, desktop, clock);
-    form.mailCheck().setPort(pop3PortFromEnvironment());
+    form.setTrialOverrides(TrialOverrides::fromEnvironment());
     QObject::connect(&form.mailCheck(), &MailCheck::dialogue, &verboseLog, &VerboseLog::write);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &form, &Form1::bringToFront);
     QObject::connect(&form, &Form1::unloaded, &application, &QApplication::quit, Qt::QueuedConnection);

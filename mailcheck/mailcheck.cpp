@@ -10,8 +10,9 @@
 #include "settingsstore.h"
 #include "statuscolors.h"
 
-MailCheck::MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view, QObject* parent)
-    : QObject(parent), conversation(run), m_run(run), m_clock(clock), m_desktop(desktop), m_view(view),
+MailCheck::MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desktop& desktop,
+                     MailCheckView& view, QObject* parent)
+    : QObject(parent), m_run(run), m_store(store), m_clock(clock), m_desktop(desktop), m_view(view),
       m_notification(run, clock, desktop, view)
 {
     Timer1.setInterval(5000);
@@ -20,11 +21,9 @@ MailCheck::MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailChec
     // the error box), and a socket does not deliver its data again while one of
     // its own signals is still being handled. From inside readyRead, a check
     // started while the question is open would never hear its server.
-    connect(&conversation, &Pop3Conversation::counted, this, &MailCheck::conversationCounted,
+    connect(&m_conversation, &Pop3Conversation::ended, this, &MailCheck::conversationEnded,
             Qt::QueuedConnection);
-    connect(&conversation, &Pop3Conversation::failed, this, &MailCheck::conversationFailed,
-            Qt::QueuedConnection);
-    connect(&conversation, &Pop3Conversation::dialogue, this, &MailCheck::dialogue);
+    connect(&m_conversation, &Pop3Conversation::dialogue, this, &MailCheck::dialogue);
 }
 
 void MailCheck::start()
@@ -84,8 +83,9 @@ void MailCheck::startCheck()
     m_view.setStatusColor(StatusColors::checking());
     m_view.setStatusText(QStringLiteral("Starting"));
     const ProfileSettings& settings = m_run.ProfileSettings;
-    conversation.setRemote(settings.ServerName, m_portOverride ? m_portOverride : profilePort(settings));
-    conversation.setSecurity(settings.Security, settings.TrustedCertificate);
+    MailConnection& connection = m_conversation.connection();
+    connection.setRemote(settings.ServerName, m_portOverride ? m_portOverride : profilePort(settings));
+    connection.setSecurity(settings.Security, settings.TrustedCertificate);
 
     if (trimBlanks(m_run.ProfileSettings.Password).isEmpty()) {
         // Typed passwords live for this run only; the prompt never stores them.
@@ -94,39 +94,45 @@ void MailCheck::startCheck()
     }
 
     m_view.setStatusText(QStringLiteral("Checking Mail"));
-    conversation.connectToServer();
+    // The record is read as it is now: the prompt may just have filled it.
+    m_conversation.connectToServer({m_run.ProfileSettings.UserName, m_run.ProfileSettings.Password});
 }
 
 void MailCheck::checkNow()
 {
     m_run.LastCheckTime = QDateTime();
+    // Refresh is the user asking again: a certificate refused earlier is asked about anew.
+    m_declinedFingerprint.clear();
     Timer1_Timer();
 }
 
-void MailCheck::conversationCounted(int count)
+void MailCheck::conversationEnded(const CheckOutcome& outcome)
 {
-    endConversation();
-    m_notification.handleCount(count);
-    emit checkEnded();
-}
-
-void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QString& description)
-{
-    switch (failure) {
-    case Pop3Conversation::Failure::InvalidUser:
+    // What the About box shows: the latest greeting, also of a check that failed after it.
+    if (outcome.greeted) {
+        m_run.ServerGreeting = outcome.greeting;
+        m_run.ServerTransport = outcome.transport;
+    }
+    switch (outcome.end) {
+    case CheckOutcome::End::Counted:
+        endConversation();
+        m_notification.handleCount(outcome.count);
+        emit checkEnded();
+        return;
+    case CheckOutcome::End::InvalidUser:
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Invalid UserID"));
         break;
-    case Pop3Conversation::Failure::CannotLogon:
+    case CheckOutcome::End::CannotLogon:
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Cannot logon"));
         // In memory only: the next check asks for the password again.
         m_run.ProfileSettings.Password.clear();
         break;
-    case Pop3Conversation::Failure::UntrustedCertificate:
+    case CheckOutcome::End::UntrustedCertificate:
         // Nothing has been sent over this connection; it goes before the question.
-        conversation.close();
-        if (askToTrustCertificate()) {
+        m_conversation.close();
+        if (askToTrustCertificate(outcome)) {
             // Straight into the next check, which now accepts the certificate.
             m_checking = false;
             startCheck();
@@ -135,11 +141,11 @@ void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QStr
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Problem."));
         break;
-    case Pop3Conversation::Failure::SocketError:
+    case CheckOutcome::End::SocketError:
         // The conversation has already let go of the server while the user reads this.
         m_desktop.message(m_view.dialogParent(), QMessageBox::Warning, ProgramInfo::title(),
                           QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n") +
-                              description);
+                              outcome.description);
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Problem."));
         break;
@@ -148,9 +154,24 @@ void MailCheck::conversationFailed(Pop3Conversation::Failure failure, const QStr
     emit checkEnded();
 }
 
-bool MailCheck::askToTrustCertificate()
+QString MailCheck::fingerprintLines(const QString& fingerprint)
+{
+    // A SHA-256 fingerprint is 32 pairs: two lines of 16, never broken inside a pair.
+    const QStringList pairs = fingerprint.split(QLatin1Char(':'));
+    QStringList lines;
+    for (qsizetype first = 0; first < pairs.size(); first += FingerprintPairsPerLine)
+        lines.append(pairs.mid(first, FingerprintPairsPerLine).join(QLatin1Char(':')));
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+bool MailCheck::askToTrustCertificate(const CheckOutcome& outcome)
 {
     ProfileSettings& settings = m_run.ProfileSettings;
+    // No holds for a while: the same certificate is not asked about again until
+    // Interval minutes have passed or the user chooses Refresh.
+    if (!m_declinedFingerprint.isEmpty() && m_declinedFingerprint == outcome.certificateFingerprint &&
+        minutesBetween(m_declinedAt, m_clock.now()) < settings.Interval)
+        return false;
     const QString crlf = QStringLiteral("\r\n");
     QString text;
     if (!settings.TrustedCertificate.isEmpty())
@@ -158,27 +179,31 @@ bool MailCheck::askToTrustCertificate()
                 QStringLiteral(" has changed.") + crlf;
     text += QStringLiteral("The POP3 server ") + settings.ServerName +
             QStringLiteral(" presented a certificate that cannot be trusted:") + crlf + crlf;
-    const QStringList errors = conversation.certificateErrors();
-    for (const QString& error : errors)
+    for (const QString& error : outcome.certificateErrors)
         text += error + crlf;
-    text += crlf + QStringLiteral("SHA-256 fingerprint: ") + conversation.certificateFingerprint() + crlf +
-            crlf + QStringLiteral("Trust this certificate for profile ") + settings.ProfileName +
+    text += crlf + QStringLiteral("SHA-256 fingerprint:") + crlf +
+            fingerprintLines(outcome.certificateFingerprint) + crlf + crlf +
+            QStringLiteral("Trust this certificate for profile ") + settings.ProfileName +
             QStringLiteral(" ?");
     // The check stays under way while the question is open, so no other check
     // can start and ask the same question on top of it.
     const auto answer = m_desktop.message(m_view.dialogParent(), QMessageBox::Question, ProgramInfo::title(),
                                           text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes || conversation.certificateFingerprint().isEmpty())
+    if (answer != QMessageBox::Yes || outcome.certificateFingerprint.isEmpty()) {
+        m_declinedFingerprint = outcome.certificateFingerprint;
+        m_declinedAt = m_clock.now();
         return false;
-    settings.TrustedCertificate = conversation.certificateFingerprint();
-    if (m_store && !m_store->saveKey(settings, &ProfileSettings::TrustedCertificate))
+    }
+    m_declinedFingerprint.clear();
+    settings.TrustedCertificate = outcome.certificateFingerprint;
+    if (!m_store.saveKey(settings, &ProfileSettings::TrustedCertificate))
         qWarning("PostOwl: the trusted certificate could not be saved");
     return true;
 }
 
 void MailCheck::endConversation()
 {
-    conversation.close();
+    m_conversation.close();
     m_checking = false;
     if (m_started)
         Timer1.start();
@@ -188,20 +213,5 @@ quint16 MailCheck::profilePort(const ProfileSettings& settings)
 {
     if (settings.Port != 0)
         return settings.Port;
-    return settings.Security == Pop3Conversation::ImplicitTls ? DefaultPop3sPort : DefaultPop3Port;
-}
-
-quint16 pop3PortFromEnvironment()
-{
-    const QString text = qEnvironmentVariable("POSTOWL_POP3_PORT").trimmed();
-    if (text.isEmpty())
-        return 0;
-    bool ok = false;
-    const int port = text.toInt(&ok, 10);
-    if (ok && port > 0 && port <= 65535)
-        return quint16(port);
-    // Someone meant to point this run elsewhere: say that it did not work.
-    qWarning("PostOwl: POSTOWL_POP3_PORT=\"%s\" is no port from 1 to 65535; the profile's port is used",
-             qPrintable(text));
-    return 0;
+    return settings.Security == MailConnection::ImplicitTls ? DefaultPop3sPort : DefaultPop3Port;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checkoutcome.h"
 #include "newmailnotification.h"
 #include "pop3conversation.h"
 
@@ -24,7 +25,8 @@ public:
     static constexpr quint16 DefaultPop3Port = 110;
     static constexpr quint16 DefaultPop3sPort = 995;
 
-    MailCheck(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view,
+    // A certificate the user chooses to trust during a check is kept in the store at once.
+    MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desktop& desktop, MailCheckView& view,
               QObject* parent = nullptr);
 
     // First tick 100 ms from now, then every five seconds.
@@ -44,26 +46,26 @@ public:
     void Timer1_Timer();
 
     bool isChecking() const { return m_checking; }
-    int Pop3State() const { return conversation.Pop3State(); }
+    Pop3Session::State Pop3State() const { return m_conversation.Pop3State(); }
     bool isTicking() const { return Timer1.isActive(); }
     int tickInterval() const { return Timer1.interval(); }
     // Replaces the profile's port, for trials; 0 goes back to the profile's.
     void setPort(quint16 port) { m_portOverride = port; }
     // The profile's port, or the standard one of its security.
     static quint16 profilePort(const ProfileSettings& settings);
-    void setStallTimeout(int milliseconds) { conversation.setStallTimeout(milliseconds); }
-    void setDeadline(int milliseconds) { conversation.setDeadline(milliseconds); }
-    // Where a certificate the user chose to trust is stored at once; without
-    // one the choice lasts for this run only.
-    void setStore(SettingsStore* store) { m_store = store; }
+    void setStallTimeout(int milliseconds) { m_conversation.connection().setStallTimeout(milliseconds); }
+    void setDeadline(int milliseconds) { m_conversation.connection().setDeadline(milliseconds); }
     // Certificate authorities trusted besides the system's, for tests.
     void addCaCertificates(const QList<QSslCertificate>& certificates)
     {
-        conversation.addCaCertificates(certificates);
+        m_conversation.connection().addCaCertificates(certificates);
     }
 
     // Whole minute boundaries crossed from one moment to the other, on the wall clock.
     static qint64 minutesBetween(const QDateTime& from, const QDateTime& to);
+    // "aa:bb:…" in lines of 16 pairs, as the trust question shows it.
+    static QString fingerprintLines(const QString& fingerprint);
+    static constexpr int FingerprintPairsPerLine = 16;
 
 signals:
     // A check has ended, counted or failed, and its result is shown.
@@ -74,24 +76,23 @@ signals:
 
 private:
     void startCheck();
-    // Asks whether to trust the certificate the last conversation refused; true on Yes.
-    bool askToTrustCertificate();
-    void conversationCounted(int count);
-    void conversationFailed(Pop3Conversation::Failure failure, const QString& description);
+    void conversationEnded(const CheckOutcome& outcome);
+    // Asks whether to trust the certificate the conversation refused; true on Yes.
+    bool askToTrustCertificate(const CheckOutcome& outcome);
     void endConversation();
 
     QTimer Timer1;
-    Pop3Conversation conversation;
+    Pop3Conversation m_conversation;
     GeneralStuff& m_run;
+    SettingsStore& m_store;
     Clock& m_clock;
     Desktop& m_desktop;
     MailCheckView& m_view;
     NewMailNotification m_notification;
-    SettingsStore* m_store = nullptr;
     quint16 m_portOverride = 0;
+    // The certificate the user last refused to trust, and when.
+    QString m_declinedFingerprint;
+    QDateTime m_declinedAt;
     bool m_checking = false;
     bool m_started = false;
 };
-
-// POSTOWL_POP3_PORT for trials against a server on another port; 0 when unset.
-quint16 pop3PortFromEnvironment();

@@ -1,17 +1,16 @@
 #include "pop3session.h"
 
-#include "generalstuff.h"
 #include "leadingnumber.h"
 
 #include <cmath>
 #include <limits>
 
-Pop3Session::Pop3Session(GeneralStuff& run) : m_run(run) {}
-
-void Pop3Session::connected(bool startTls)
+void Pop3Session::connected(const Credentials& credentials, bool startTls)
 {
+    m_credentials = credentials;
+    m_result = Result();
     m_received.clear();
-    m_pop3State = 1;
+    m_pop3State = State::AwaitingGreeting;
     m_over = false;
     m_startTls = startTls;
 }
@@ -19,10 +18,10 @@ void Pop3Session::connected(bool startTls)
 Pop3Session::Step Pop3Session::tlsStarted()
 {
     Step step;
-    if (m_over || m_pop3State != 6)
+    if (m_over || m_pop3State != State::TlsHandshake)
         return step;
-    if (command("USER ", m_run.ProfileSettings.UserName, step))
-        m_pop3State = 2;
+    if (command("USER ", m_credentials.userName, step))
+        m_pop3State = State::UserSent;
     else
         end(End::InvalidUser, step);
     return step;
@@ -48,7 +47,7 @@ Pop3Session::Step Pop3Session::received(const QByteArray& data)
         }
         // Whatever came in the clear behind the answer to STLS is no reply of
         // the encrypted conversation: a man in the middle could have put it there.
-        if (m_pop3State == 6) {
+        if (m_pop3State == State::TlsHandshake) {
             m_received.clear();
             break;
         }
@@ -64,46 +63,49 @@ void Pop3Session::handleReply(const QByteArray& line, Step& step)
     // Each reply is judged by its first character alone.
     const bool positive = line.startsWith('+');
     switch (m_pop3State) {
-    case 1:
-        m_run.ServerGreeting = QString::fromLatin1(line.mid(4));
+    case State::AwaitingGreeting:
+        m_result.greeted = true;
+        m_result.greeting = QString::fromLatin1(line.mid(4));
         if (m_startTls) {
             command("STLS", QString(), step);
-            m_pop3State = 5;
-        } else if (command("USER ", m_run.ProfileSettings.UserName, step))
-            m_pop3State = 2;
+            m_pop3State = State::StlsSent;
+        } else if (command("USER ", m_credentials.userName, step))
+            m_pop3State = State::UserSent;
         else
             end(End::InvalidUser, step);
         break;
-    case 2:
+    case State::UserSent:
         if (!positive)
             end(End::InvalidUser, step);
-        else if (command("PASS ", m_run.ProfileSettings.Password, step))
-            m_pop3State = 3;
+        else if (command("PASS ", m_credentials.password, step))
+            m_pop3State = State::PassSent;
         else
             end(End::CannotLogon, step);
         break;
-    case 3:
+    case State::PassSent:
         if (!positive) {
             end(End::CannotLogon, step);
         } else {
             command("STAT", QString(), step);
-            m_pop3State = 4;
+            m_pop3State = State::StatSent;
         }
         break;
-    case 4:
-        step.count = countFromStatReply(line);
+    case State::StatSent:
+        m_result.count = countFromStatReply(line);
+        step.count = m_result.count;
         end(End::Counted, step);
         break;
-    case 5:
+    case State::StlsSent:
         // Refused: nothing more is said, least of all the login in the clear.
         if (positive) {
             step.startTls = true;
-            m_pop3State = 6;
+            m_pop3State = State::TlsHandshake;
         } else {
             end(End::StlsRefused, step);
         }
         break;
-    default:
+    case State::NotConnected:
+    case State::TlsHandshake:
         break;
     }
 }

@@ -4,17 +4,39 @@
 #include <QList>
 #include <QString>
 
-struct GeneralStuff;
-
-// The POP3 side of a mail check, without the socket: it takes the bytes the
-// server sent and says what to send back and when the conversation is over.
-// Replies are read as whole lines (CR LF, or a bare LF).
-//
-// Pop3State: 1 waiting for the greeting, 2 USER sent, 3 PASS sent, 4 STAT
-// sent; with STLS also 5 STLS sent and 6 the TLS handshake under way.
+// The POP3 side of a mail check, without the socket: it is given the user
+// name and password, takes the bytes the server sent and says what to send
+// back and when the conversation is over; the greeting and the count come
+// out in its result. Replies are read as whole lines (CR LF, or a bare LF).
 class Pop3Session
 {
 public:
+    // Pop3State: the step of the conversation. It is not reset when a
+    // conversation ends: it keeps the step at which the conversation stopped.
+    enum class State {
+        NotConnected = 0,
+        AwaitingGreeting = 1,
+        UserSent = 2,
+        PassSent = 3,
+        StatSent = 4,
+        StlsSent = 5,
+        TlsHandshake = 6,
+    };
+
+    struct Credentials
+    {
+        QString userName;
+        QString password;
+    };
+
+    struct Result
+    {
+        bool greeted = false;
+        // The greeting from its fifth character on, line end included.
+        QString greeting;
+        int count = 0;
+    };
+
     // The longest reply line a server may send, line end included (RFC 2449).
     static constexpr int MaxReplyLength = 512;
 
@@ -32,17 +54,16 @@ public:
         QList<QByteArray> replies;
     };
 
-    explicit Pop3Session(GeneralStuff& run);
-
     // The connection is up: wait for the greeting. With startTls the greeting
     // is answered with STLS, and the login waits for tlsStarted().
-    void connected(bool startTls = false);
+    void connected(const Credentials& credentials, bool startTls = false);
     Step received(const QByteArray& data);
     // The handshake that STLS asked for has completed: log in inside it.
     Step tlsStarted();
 
-    int Pop3State() const { return m_pop3State; }
+    State Pop3State() const { return m_pop3State; }
     bool isOver() const { return m_over; }
+    const Result& result() const { return m_result; }
 
     // The message count between the first two blanks of a STAT reply; 0 when
     // there is none, it is negative or it does not fit an int.
@@ -53,9 +74,10 @@ private:
     bool command(const QByteArray& word, const QString& argument, Step& step) const;
     void end(End how, Step& step);
 
-    GeneralStuff& m_run;
+    Credentials m_credentials;
+    Result m_result;
     QByteArray m_received;
-    int m_pop3State = 0;
+    State m_pop3State = State::NotConnected;
     bool m_over = true;
     bool m_startTls = false;
 };

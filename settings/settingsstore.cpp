@@ -269,9 +269,3 @@ bool SettingsStore::saveWindowPosition(const QString& section, int xTwips, int y
     write(section, edges.at(1)->name, QString::number(float(yTwips)));
     return flush();
 }
-
-QString profileNameFromArguments(const QStringList& arguments)
-{
-    const QString name = trimBlanks(arguments.join(QLatin1Char(' ')));
-    return name.isEmpty() ? QStringLiteral("DEFAULT") : name;
-}

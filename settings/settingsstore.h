@@ -72,6 +72,3 @@ private:
     QHash<QString, QString> m_written;
     QString m_refusal;
 };
-
-// "postowl Home Office" watches the profile "Home Office"; no argument means DEFAULT.
-QString profileNameFromArguments(const QStringList& arguments);

@@ -46,6 +46,7 @@ bool pageArrived(const QNetworkReply& reply)
 SmsClient::SmsClient(const GeneralStuff& run, NetworkAccess& network, QObject* parent)
     : QObject(parent), m_run(run), Inet1(network)
 {
+    setGateway(QString(), 0);
 }
 
 SmsClient::~SmsClient()
@@ -56,8 +57,8 @@ SmsClient::~SmsClient()
 
 void SmsClient::setGateway(const QString& host, quint16 port)
 {
-    m_gatewayHost = host;
-    m_gatewayPort = port;
+    m_gatewayHost = host.isEmpty() ? QString::fromLatin1(SmsGatewayHost) : host;
+    m_gatewayPort = host.isEmpty() ? SmsGatewayPort : port;
 }
 
 // Only one request is ever under way. A call while an earlier conversation
@@ -70,13 +71,11 @@ void SmsClient::SendSMSNotify()
     if (QNetworkReply* earlier = std::exchange(m_current, nullptr))
         earlier->abort();
     startRequest(QString::fromLatin1(SmsPagePath), {});
-    m_smsState = 1;
+    m_smsState = State::PageRequested;
 }
 
 QUrl SmsClient::pageUrl(const QString& path) const
 {
-    if (m_gatewayHost.isEmpty())
-        return smsGatewayUrl(path);
     return smsGatewayUrl(m_gatewayHost, m_gatewayPort, path);
 }
 
@@ -115,12 +114,12 @@ void SmsClient::collectResponse(QNetworkReply* reply)
 // from the login's answer, which is the SMS page once the login succeeded.
 // That keeps one request at a time and posts the SMS only within a logged-in
 // session.
-SmsClient::NextRequest SmsClient::nextRequest(int smsState, const QByteArray& responseText)
+SmsClient::NextRequest SmsClient::nextRequest(State smsState, const QByteArray& responseText)
 {
     const QByteArray page = responseText.left(ResponseReadLimit).toLower();
-    if (smsState == 1 && page.contains(LoginFormMarker))
+    if (smsState == State::PageRequested && page.contains(LoginFormMarker))
         return NextRequest::Login;
-    if (smsState < 3 && page.contains(SmsFormMarker))
+    if (smsState != State::SmsPosted && page.contains(SmsFormMarker))
         return NextRequest::Sms;
     return NextRequest::None;
 }
@@ -137,11 +136,11 @@ void SmsClient::Inet1_StateChanged(QNetworkReply* reply)
 
     switch (pageArrived(*reply) ? nextRequest(m_smsState, page) : NextRequest::None) {
     case NextRequest::Login:
-        m_smsState = 2;
+        m_smsState = State::LoginPosted;
         startRequest(QString::fromLatin1(LoginPath), loginBody());
         break;
     case NextRequest::Sms:
-        m_smsState = 3;
+        m_smsState = State::SmsPosted;
         startRequest(QString::fromLatin1(SmsPagePath), smsBody());
         break;
     case NextRequest::None:

@@ -32,11 +32,19 @@ public:
     static constexpr char SmsFormMarker[] = "<form action=\"xsms.asp\"";
 
     enum class NextRequest { None, Login, Sms };
+
+    // Where the conversation stands. It stays where the last conversation stopped.
+    enum class State {
+        NoConversation = 0, // before the first conversation of the run
+        PageRequested = 1,  // the SMS page is asked for
+        LoginPosted = 2,
+        SmsPosted = 3,
+    };
     // What an answer asks for next, given the state the conversation is in:
     // the login while the SMS page was asked for and the login form came
     // back, the SMS while it is not posted yet and the SMS form came back.
     // Only the first ResponseReadLimit bytes of the answer count.
-    static NextRequest nextRequest(int smsState, const QByteArray& responseText);
+    static NextRequest nextRequest(State smsState, const QByteArray& responseText);
 
     // The conversation runs on the run's one HTTP client, whose cookie jar
     // keeps the gateway session from one conversation to the next.
@@ -46,10 +54,7 @@ public:
     // Starts a conversation with the GET of the SMS page and returns at once.
     void SendSMSNotify();
 
-    // 0 before the first conversation of the run, 1 while the SMS page is
-    // asked for, 2 once the login was posted, 3 once the SMS was posted. It
-    // stays where the last conversation stopped.
-    int SmsState() const { return m_smsState; }
+    State SmsState() const { return m_smsState; }
 
     // True while a request of the conversation is under way.
     bool isBusy() const { return !m_current.isNull(); }
@@ -57,9 +62,11 @@ public:
     // A time-out for this client's requests other than the HTTP client's own.
     void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
 
-    // Talk to this gateway instead of the one smsGatewayUrl() names; an empty
-    // host goes back to that one.
+    // Talk to this gateway instead of the program's own, for trials; an
+    // empty host goes back to the program's own.
     void setGateway(const QString& host, quint16 port);
+    // The gateway's host as the user should see it, e.g. in the Account dialog.
+    QString gatewayHost() const { return m_gatewayHost; }
 
 signals:
     // A request of the conversation has ended, answered or failed, and the
@@ -81,6 +88,6 @@ private:
     QByteArray m_responseText; // the first ResponseReadLimit bytes of m_current's answer
     QString m_gatewayHost;
     quint16 m_gatewayPort = 0;
-    int m_smsState = 0;
+    State m_smsState = State::NoConversation;
     int m_transferTimeoutMs = 0; // 0: the HTTP client's own
 };

@@ -1,5 +1,10 @@
 #include "commandline.h"
+#include "generalstuff.h"
+#include "networkaccess.h"
 #include "singleinstance.h"
+#include "smsclient.h"
+#include "smsgateway.h"
+#include "trialoverrides.h"
 #include "verboselog.h"
 
 #include <QBuffer>
@@ -42,6 +47,8 @@ private slots:
     void secondStartRaisesTheRunningOne();
     void verboseLogNeverShowsThePassword_data();
     void verboseLogNeverShowsThePassword();
+    void trialOverrides_data();
+    void trialOverrides();
 };
 
 void TestCommandLine::parse_data()
@@ -53,6 +60,11 @@ void TestCommandLine::parse_data()
 
     const int run = int(CommandLine::Action::Run);
     QTest::newRow("none") << QStringList() << run << false << "DEFAULT";
+    QTest::newRow("blank only") << QStringList{"  "} << run << false << "DEFAULT";
+    QTest::newRow("with blanks around") << QStringList{" Home "} << run << false << "Home";
+    QTest::newRow("two words are one profile")
+        << QStringList{"Home", "Office"} << run << false << "Home Office";
+    QTest::newRow("only blanks are trimmed") << QStringList{"\tHome "} << run << false << "\tHome";
     QTest::newRow("-h") << QStringList{"-h"} << int(CommandLine::Action::Help) << false << "";
     QTest::newRow("-v") << QStringList{"-v"} << int(CommandLine::Action::Version) << false << "";
     QTest::newRow("Qt's -reverse is a name") << QStringList{"-reverse"} << run << false << "-reverse";
@@ -191,6 +203,76 @@ void TestCommandLine::verboseLogNeverShowsThePassword()
     buffer.open(QIODevice::WriteOnly);
     VerboseLog(buffer).write(line);
     QCOMPARE(QString::fromUtf8(buffer.data()), written + '\n');
+}
+
+void TestCommandLine::trialOverrides_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QByteArray>("value");
+    // The POP3 port as a number, or the SMS gateway's page and shown host.
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expectedName");
+    QTest::addColumn<bool>("warned");
+
+    const QByteArray pop3 = "POSTOWL_POP3_PORT";
+    QTest::newRow("port unset") << pop3 << QByteArray() << "0"
+                                << "" << false;
+    QTest::newRow("a port") << pop3 << QByteArray(" 2110 ") << "2110"
+                            << "" << false;
+    QTest::newRow("no number") << pop3 << QByteArray("abc") << "0"
+                               << "" << true;
+    QTest::newRow("hexadecimal") << pop3 << QByteArray("0x10") << "0"
+                                 << "" << true;
+    QTest::newRow("beyond 65535") << pop3 << QByteArray("70000") << "0"
+                                  << "" << true;
+
+    const QByteArray sms = "POSTOWL_SMS_GATEWAY";
+    const QString own = QStringLiteral("http://sms.postowl.example/sms/xsms.asp");
+    const QString ownName = QStringLiteral("sms.postowl.example");
+    QTest::newRow("gateway not set") << sms << QByteArray() << own << ownName << false;
+    QTest::newRow("host and port") << sms << QByteArray("127.0.0.1:8080")
+                                   << "http://127.0.0.1:8080/sms/xsms.asp"
+                                   << "127.0.0.1" << false;
+    QTest::newRow("host alone") << sms << QByteArray(" gw.test ") << "http://gw.test/sms/xsms.asp"
+                                << "gw.test" << false;
+    QTest::newRow("IPv6 with port") << sms << QByteArray("[::1]:8081") << "http://[::1]:8081/sms/xsms.asp"
+                                    << "::1" << false;
+    QTest::newRow("port not a number") << sms << QByteArray("gw.test:http") << own << ownName << true;
+    QTest::newRow("port zero") << sms << QByteArray("gw.test:0") << own << ownName << true;
+    QTest::newRow("with a path") << sms << QByteArray("gw.test/x") << own << ownName << true;
+}
+
+void TestCommandLine::trialOverrides()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, value);
+    QFETCH(QString, expected);
+    QFETCH(QString, expectedName);
+    QFETCH(bool, warned);
+
+    for (const char* name : {"POSTOWL_POP3_PORT", "POSTOWL_SMS_GATEWAY"})
+        qunsetenv(name);
+    if (!value.isNull())
+        qputenv(variable.constData(), value);
+    // A malformed override is said once on standard error, a sound one never.
+    if (warned)
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^PostOwl: " + QString::fromLatin1(variable) + "="));
+    QTest::failOnWarning(QRegularExpression("."));
+    const TrialOverrides overrides = TrialOverrides::fromEnvironment();
+    qunsetenv(variable.constData());
+
+    if (expectedName.isEmpty()) {
+        QCOMPARE(QString::number(overrides.pop3Port), expected);
+        return;
+    }
+    GeneralStuff run;
+    NetworkAccess network;
+    SmsClient client(run, network);
+    client.setGateway(overrides.smsHost, overrides.smsPort);
+    QCOMPARE(client.gatewayHost(), expectedName);
+    const quint16 port = overrides.smsHost.isEmpty() ? SmsGatewayPort : overrides.smsPort;
+    QCOMPARE(smsGatewayUrl(client.gatewayHost(), port, QStringLiteral("/sms/xsms.asp")).toString(), expected);
 }
 
 QTEST_MAIN(TestCommandLine)

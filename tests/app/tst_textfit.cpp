@@ -133,7 +133,7 @@ void TestTextFit::everyTextShowsWhole()
 
     std::unique_ptr<QDialog> dialog;
     if (form == QLatin1String("Account"))
-        dialog = std::make_unique<Account>(run, store, desktop, host, smsGatewayDisplayName());
+        dialog = std::make_unique<Account>(run, store, desktop, host, QString::fromLatin1(SmsGatewayHost));
     else if (form == QLatin1String("About"))
         dialog = std::make_unique<About>(run, desktop);
     else

@@ -29,36 +29,32 @@ int main(int argc, char* argv[])
     const quint16 port = quint16(QString::fromLocal8Bit(argv[1]).toUInt());
     const int runs = QString::fromLocal8Bit(argv[4]).toInt();
 
-    GeneralStuff run;
-    run.ProfileSettings.ServerName = QStringLiteral("127.0.0.1");
-    run.ProfileSettings.UserName = QString::fromLocal8Bit(argv[2]);
-    run.ProfileSettings.Password = QString::fromLocal8Bit(argv[3]);
-    Pop3Conversation conversation(run);
-    conversation.setRemote(run.ProfileSettings.ServerName, port);
+    const Pop3Session::Credentials credentials{QString::fromLocal8Bit(argv[2]),
+                                               QString::fromLocal8Bit(argv[3])};
+    Pop3Conversation conversation;
+    MailConnection& connection = conversation.connection();
+    connection.setRemote(QStringLiteral("127.0.0.1"), port);
     if (argc == 6) {
-        conversation.setSecurity(Pop3Conversation::ImplicitTls, QString());
-        conversation.addCaCertificates(QSslCertificate::fromPath(QString::fromLocal8Bit(argv[5])));
+        connection.setSecurity(MailConnection::ImplicitTls, QString());
+        connection.addCaCertificates(QSslCertificate::fromPath(QString::fromLocal8Bit(argv[5])));
     }
 
     QEventLoop loop;
     int count = -1;
     QString failure;
-    QObject::connect(&conversation, &Pop3Conversation::counted, &loop, [&](int counted) {
-        count = counted;
+    QObject::connect(&conversation, &Pop3Conversation::ended, &loop, [&](const CheckOutcome& outcome) {
+        if (outcome.end == CheckOutcome::End::Counted)
+            count = outcome.count;
+        else
+            failure = QStringLiteral("%1 %2").arg(int(outcome.end)).arg(outcome.description);
         loop.quit();
     });
-    QObject::connect(&conversation, &Pop3Conversation::failed, &loop,
-                     [&](Pop3Conversation::Failure reason, const QString& description) {
-                         failure = QStringLiteral("%1 %2").arg(int(reason)).arg(description);
-                         conversation.close();
-                         loop.quit();
-                     });
 
     QElapsedTimer elapsed;
     for (int i = 0; i < runs; ++i) {
         count = -1;
         elapsed.start();
-        conversation.connectToServer();
+        conversation.connectToServer(credentials);
         loop.exec();
         const qint64 micros = elapsed.nsecsElapsed() / 1000;
         if (!failure.isEmpty()) {

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
     if (size == 0)
         return 0;
     // Byte 0 picks the state the answer arrives in; the rest is the page.
-    const int state = data[0] % 5;
+    const auto state = SmsClient::State(data[0] % 4);
     QByteArray page(reinterpret_cast<const char*>(data + 1), int(size - 1));
     // Large pages are made by repeating the input, to reach past the read limit.
     if (data[0] & 0x80)
@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
     const SmsClient::NextRequest next = SmsClient::nextRequest(state, page);
     switch (next) {
     case SmsClient::NextRequest::Login:
-        require(state == 1);
+        require(state == SmsClient::State::PageRequested);
         break;
     case SmsClient::NextRequest::Sms:
-        require(state < 3);
+        require(state != SmsClient::State::SmsPosted);
         break;
     case SmsClient::NextRequest::None:
         break;

@@ -2,7 +2,6 @@
 // POP3 line reader and state machine, and checks what it would send back,
 // with and without STLS before the login.
 
-#include "generalstuff.h"
 #include "pop3session.h"
 
 #include "fuzzcheck.h"
@@ -25,11 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
     if (at > input.size())
         return 0;
 
-    GeneralStuff run;
-    run.ProfileSettings.UserName = QStringLiteral("alice");
-    run.ProfileSettings.Password = QStringLiteral("s3cret");
-    Pop3Session session(run);
-    session.connected(stls);
+    Pop3Session session;
+    session.connected({QStringLiteral("alice"), QStringLiteral("s3cret")}, stls);
 
     const QByteArray plain[] = {"USER alice\r\n", "PASS s3cret\r\n", "STAT\r\n"};
     const QByteArray secured[] = {"STLS\r\n", "USER alice\r\n", "PASS s3cret\r\n", "STAT\r\n"};
@@ -64,9 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
         require(step.count >= 0);
         require(step.end == Pop3Session::End::None || !wasOver);
         require(step.end != Pop3Session::End::StlsRefused || stls);
-        require(session.Pop3State() >= 1 && session.Pop3State() <= (stls ? 6 : 4));
+        const int state = int(session.Pop3State());
+        require(state >= 1 && state <= (stls ? 6 : 4));
         require(session.isOver() == (wasOver || step.end != Pop3Session::End::None));
     }
-    require(run.ServerGreeting.size() <= Pop3Session::MaxReplyLength);
+    require(session.result().greeting.size() <= Pop3Session::MaxReplyLength);
     return 0;
 }

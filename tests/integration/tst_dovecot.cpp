@@ -326,7 +326,7 @@ void tst_Dovecot::checkOverTls()
     QCOMPARE(r.desktop.messages.size(), selfSigned ? 1 : 0);
     if (selfSigned)
         QCOMPARE(r.run.ProfileSettings.TrustedCertificate,
-                 Pop3Conversation::fingerprint(
+                 MailConnection::fingerprint(
                      QSslCertificate::fromPath(server.selfSignedCertificatePath()).value(0)));
     // Nothing of the login crosses the wire in the clear.
     QVERIFY(!relay.fromClient.isEmpty());

@@ -35,8 +35,6 @@ private slots:
     void promptShowsHashAndTakesTextUntrimmed();
     void checkWaitsForPasswordsFromKeyring();
     void profilePortIsUsedWithoutOverride();
-    void portOverrideFromEnvironment_data();
-    void portOverrideFromEnvironment();
 };
 
 void TestScheduler::minutesCountBoundariesCrossed_data()
@@ -285,34 +283,6 @@ void TestScheduler::profilePortIsUsedWithoutOverride()
     run.run.ProfileSettings.Port = server.port();
     QVERIFY(run.checkOnce());
     QCOMPARE(run.view.statusText, QStringLiteral("2 message(s)"));
-}
-
-void TestScheduler::portOverrideFromEnvironment_data()
-{
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<int>("port");
-    QTest::addColumn<bool>("warned");
-    QTest::newRow("unset") << QByteArray() << 0 << false;
-    QTest::newRow("a port") << QByteArray(" 2110 ") << 2110 << false;
-    QTest::newRow("no number") << QByteArray("abc") << 0 << true;
-    QTest::newRow("hexadecimal") << QByteArray("0x10") << 0 << true;
-    QTest::newRow("beyond 65535") << QByteArray("70000") << 0 << true;
-}
-
-void TestScheduler::portOverrideFromEnvironment()
-{
-    QFETCH(QByteArray, value);
-    QFETCH(int, port);
-    QFETCH(bool, warned);
-    if (value.isNull())
-        qunsetenv("POSTOWL_POP3_PORT");
-    else
-        qputenv("POSTOWL_POP3_PORT", value);
-    if (warned)
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^PostOwl: POSTOWL_POP3_PORT="));
-    QTest::failOnWarning(QRegularExpression("."));
-    QCOMPARE(int(pop3PortFromEnvironment()), port);
-    qunsetenv("POSTOWL_POP3_PORT");
 }
 
 QTEST_MAIN(TestScheduler)

@@ -63,8 +63,6 @@ private slots:
     void fileIsOwnerOnly();
     void unwritableFileIsReported();
     void garbageFileGivesDefaults();
-    void profileName_data();
-    void profileName();
 };
 
 void TestSettingsStore::absentAndEmptyKeys()
@@ -343,25 +341,6 @@ void TestSettingsStore::garbageFileGivesDefaults()
     QVERIFY(file.store->readWindowPosition("DEFAULT").x >= -1);
     QVERIFY(file.store->save("DEFAULT", "ServerName", "after"));
     QCOMPARE(file.store->readServerName("DEFAULT"), QString("after"));
-}
-
-void TestSettingsStore::profileName_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("profile");
-
-    QTest::newRow("none") << QStringList() << "DEFAULT";
-    QTest::newRow("blank only") << QStringList{"  "} << "DEFAULT";
-    QTest::newRow("with blanks around") << QStringList{" Home "} << "Home";
-    QTest::newRow("two words are one profile") << QStringList{"Home", "Office"} << "Home Office";
-    QTest::newRow("only blanks are trimmed") << QStringList{"\tHome "} << "\tHome";
-}
-
-void TestSettingsStore::profileName()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, profile);
-    QCOMPARE(profileNameFromArguments(arguments), profile);
 }
 
 QTEST_MAIN(TestSettingsStore)

@@ -15,6 +15,7 @@
 #include "mailcheck.h"
 #include "recordingview.h"
 #include "statuscolors.h"
+#include "temporarystore.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -132,7 +133,8 @@ class Soak
 {
 public:
     Soak(const DovecotServer& server, quint16 refusedPort)
-        : m_server(server), m_refusedPort(refusedPort), m_check(m_run, m_clock, m_desktop, m_view)
+        : m_server(server), m_refusedPort(refusedPort),
+          m_check(m_run, m_settings.store, m_clock, m_desktop, m_view)
     {
         ProfileSettings& settings = m_run.ProfileSettings;
         settings.ProfileName = QStringLiteral("Soak");
@@ -278,6 +280,7 @@ private:
     const DovecotServer& m_server;
     quint16 m_refusedPort;
     GeneralStuff m_run;
+    TemporaryStore m_settings;
     FakeClock m_clock;
     FakeDesktop m_desktop;
     RecordingView m_view;

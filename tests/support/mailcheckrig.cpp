@@ -8,7 +8,8 @@ namespace {
 constexpr int CheckTimeoutMs = 5000;
 }
 
-MailCheckRig::MailCheckRig(quint16 port, const QString& host) : check(run, clock, desktop, view)
+MailCheckRig::MailCheckRig(quint16 port, const QString& host)
+    : check(run, settings.store, clock, desktop, view)
 {
     ProfileSettings& settings = run.ProfileSettings;
     settings.ProfileName = QStringLiteral("DEFAULT");

@@ -5,6 +5,7 @@
 #include "generalstuff.h"
 #include "mailcheck.h"
 #include "recordingview.h"
+#include "temporarystore.h"
 
 // The program's real mail check with everything around it stood in for but
 // the network: a profile for alice on 127.0.0.1 at the given port.
@@ -19,6 +20,7 @@ struct MailCheckRig
     bool tick();
 
     GeneralStuff run;
+    TemporaryStore settings;
     FakeClock clock;
     FakeDesktop desktop;
     RecordingView view;
