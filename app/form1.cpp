@@ -32,7 +32,8 @@ QIcon mailboxIcon(bool mailWaiting)
 
 Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& clock, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_run(run), m_store(store), m_desktop(desktop),
-      m_mailCheck(run, store, clock, desktop, *this), m_sms(run, m_network), m_push(m_network)
+      m_mailCheck(run, store, clock, desktop, *this), m_sms(run, m_network), m_push(m_network),
+      m_passwords(run, store)
 {
     // The icons live in this static library; make sure they are linked in.
     Q_INIT_RESOURCE(icons);
@@ -95,7 +96,9 @@ bool Form1::Form_Load(const QString& profileName)
         return false;
     }
 
-    m_store.loadProfile(settings);
+    // A hand edit the program could not read is said in the verbose log.
+    for (const QString& note : m_store.loadProfile(settings))
+        emit verboseNote(note);
     if (settings.PasswordStore == 1)
         readKeyringPasswords();
     SetTopMost(settings.AlwaysOnTop);
@@ -116,15 +119,13 @@ void Form1::readKeyringPasswords()
 {
     // The read runs on while start-up ends and the window shows; the first
     // check waits for it.
-    m_run.PasswordsPending = true;
-    m_keyring.readPasswords(m_run, [this](const QString& error) {
+    m_passwords.load([this](const QString& error) {
         // Start-up reads once: this is the run's one message about it. The
         // password is then asked for at check time, never kept anywhere else.
         if (!error.isEmpty())
             m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(),
                               QStringLiteral("The desktop keyring could not be reached: ") + error +
                                   QStringLiteral("\r\nPostOwl will ask for the password."));
-        m_run.PasswordsPending = false;
     });
 }
 

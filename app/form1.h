@@ -5,7 +5,7 @@
 #include "mailcheck.h"
 #include "mailcheckview.h"
 #include "networkaccess.h"
-#include "passwordkeyring.h"
+#include "profilepasswords.h"
 #include "pushclient.h"
 #include "smsclient.h"
 
@@ -79,6 +79,8 @@ public:
 
 signals:
     void unloaded();
+    // A line for the verbose log that is not part of a check's dialogue.
+    void verboseNote(const QString& line);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -104,7 +106,7 @@ private:
     SmsClient m_sms;
     DesktopNotifier m_notifier;
     PushClient m_push;
-    PasswordKeyring m_keyring;
+    ProfilePasswords m_passwords;
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
     bool m_placed = false; // shown, or put where the profile says

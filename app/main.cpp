@@ -63,6 +63,7 @@ int main(int argc, char* argv[])
     Form1 form(run, store, desktop, clock);
     form.setTrialOverrides(TrialOverrides::fromEnvironment());
     QObject::connect(&form.mailCheck(), &MailCheck::dialogue, &verboseLog, &VerboseLog::write);
+    QObject::connect(&form, &Form1::verboseNote, &verboseLog, &VerboseLog::write);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &form, &Form1::bringToFront);
     QObject::connect(&form, &Form1::unloaded, &application, &QApplication::quit, Qt::QueuedConnection);
     // Logging off or shutting down ends the run like Exit does.

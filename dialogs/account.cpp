@@ -8,7 +8,7 @@
 #include "hashmask.h"
 #include "leadingnumber.h"
 #include "programinfo.h"
-#include "pushclient.h"
+#include "pushaddress.h"
 #include "scramblepassword.h"
 #include "settingsstore.h"
 #include "ui_account.h"
@@ -37,26 +37,17 @@ const QString InvalidPushUrlMessage = QStringLiteral("The push URL must start wi
 const QString TestPushText = QStringLiteral("This is a test message from PostOwl.");
 const QString InvalidPortMessage =
     QStringLiteral("The port must be a number from 1 to 65535, or empty for the standard port.");
-const QString StoreFailedMessage =
-    QStringLiteral("The settings could not be written to the settings store. PostOwl uses them until it "
-                   "ends, but they will be lost then unless they can be applied again.");
 const QString AutostartFailedMessage = QStringLiteral("PostOwl could not change whether it starts with the "
                                                       "desktop. Please check the folder %1.");
 const QString LongPasswordMessage =
     QStringLiteral("Passwords longer than 25 characters can only be kept in the desktop keyring.");
-const QString KeyringWriteFailedMessage =
-    QStringLiteral("The desktop keyring could not save the passwords: %1\r\n"
-                   "Nothing was changed.");
-const QString KeyringClearFailedMessage =
-    QStringLiteral("The passwords are kept in the settings file again, but the desktop keyring could not "
-                   "delete its copy: %1");
 
 } // namespace
 
 Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, AccountHost& host,
                  const QString& smsGatewayHost, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::Account>()), m_run(run), m_store(store), m_desktop(desktop),
-      m_host(host)
+      m_host(host), m_passwords(run, store)
 {
     ui->setupUi(this);
     // A small fixed tool window: close box only, no taskbar entry.
@@ -142,9 +133,7 @@ void Account::Form_Load()
 
     // A password typed at the prompt during this run, while the store keeps
     // none, is not shown: the field shows only a password that was saved.
-    const bool passwordSaved = record.PasswordStore == 1 ? m_run.Pop3Entry == GeneralStuff::KeyringEntry::Held
-                                                         : m_store.holdsPassword(record.ProfileName);
-    if (!passwordSaved)
+    if (!m_passwords.pop3PasswordSaved())
         ui->Text3->clear();
 
     ui->Check2->setChecked(record.NotifyOnce != 0);
@@ -155,7 +144,9 @@ void Account::Form_Load()
     ui->Check7->setChecked(record.SysTray != 0);
     // Starting with the desktop is the autostart file itself, not a key.
     ui->AutostartCheck->setChecked(AutostartEntry(record.ProfileName).exists());
-    ui->PopupCheck->setChecked(record.Popup != 0);
+    // A new profile gets the notification with its first Apply; a profile
+    // saved before notifications existed keeps its silence.
+    ui->PopupCheck->setChecked(record.Popup != 0 || record.ServerName.isEmpty());
     ui->SecurityCombo->setCurrentIndex(record.Security <= 2 ? record.Security : 0);
     // Empty stands for the standard port of the chosen security.
     ui->PortField->setText(record.Port != 0 ? QString::number(record.Port) : QString());
@@ -166,24 +157,6 @@ void Account::Form_Load()
 
     // Filling raised change notifications; none of them is an edit.
     ui->Command1->setEnabled(false);
-
-    if (record.ServerName.isEmpty())
-        tickKeyringWhenItAnswers();
-}
-
-void Account::tickKeyringWhenItAnswers()
-{
-    // A new profile keeps its passwords in the desktop keyring where one
-    // answers. The answer may come late: once the user has edited anything,
-    // the box stays as it is.
-    m_keyring.read(m_run.ProfileSettings.ProfileName, PasswordKeyring::Entry::Pop3,
-                   [this](const PasswordKeyring::Result& result) {
-                       if (!result.ok || ui->Command1->isEnabled() || m_waiting)
-                           return;
-                       ui->KeyringCheck->setChecked(true);
-                       // Part of filling the dialog, not an edit.
-                       ui->Command1->setEnabled(false);
-                   });
 }
 
 void Account::enableApply()
@@ -244,12 +217,18 @@ void Account::KeyringCheck_Click()
 
 bool Account::SaveAccountSettings()
 {
-    // Blanks anywhere are ignored: "1 0" is ten minutes, "7 minutes" seven.
-    QString intervalText = ui->Text6->text();
-    intervalText.remove(QLatin1Char(' '));
-    const double interval = leadingNumber(intervalText);
+    if (!fieldsAreValid())
+        return false;
+    ProfileSettings record = recordFromFields();
+    if (!trimBlanks(record.SMSMobile).isEmpty() && record.NotifyOnce == 0)
+        m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), NotifyOnceWarning);
+    return save(record);
+}
 
+bool Account::fieldsAreValid()
+{
     // The setting holds 16 bits: a longer interval is refused like a missing one.
+    const double interval = intervalField();
     if (trimBlanks(ui->Text1->text()).isEmpty() || trimBlanks(ui->Text2->text()).isEmpty() ||
         !(interval > 0) || std::nearbyint(interval) > std::numeric_limits<qint16>::max()) {
         m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidFieldsMessage);
@@ -265,7 +244,7 @@ bool Account::SaveAccountSettings()
 
     // Blanks only count as no push URL, as they count as no mobile number.
     const QString pushUrl = ui->PushUrlField->text();
-    if (!trimBlanks(pushUrl).isEmpty() && !PushClient::acceptedUrl(pushUrl).isValid()) {
+    if (!trimBlanks(pushUrl).isEmpty() && !acceptedPushUrl(pushUrl).isValid()) {
         m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidPushUrlMessage);
         return false;
     }
@@ -276,10 +255,19 @@ bool Account::SaveAccountSettings()
         ui->PortField->setFocus();
         return false;
     }
+    return true;
+}
 
-    // From here on the save runs to its end: keyring, record, store, main
-    // window. Only the keyring can still refuse it, so the record takes the
-    // new values once the keyring holds them.
+double Account::intervalField() const
+{
+    // Blanks anywhere are ignored: "1 0" is ten minutes, "7 minutes" seven.
+    QString intervalText = ui->Text6->text();
+    intervalText.remove(QLatin1Char(' '));
+    return leadingNumber(intervalText);
+}
+
+ProfileSettings Account::recordFromFields() const
+{
     ProfileSettings record = m_run.ProfileSettings;
     // A certificate trusted for one server means nothing for another.
     if (record.ServerName != ui->Text1->text())
@@ -293,38 +281,39 @@ bool Account::SaveAccountSettings()
     record.SMSPassword = ui->Text8->text();
     record.SMSMobile = ui->Text9->text();
     // nearbyint rounds a half to the even neighbour: 2.5 gives 2, 3.5 gives 4.
-    record.Interval = qint16(std::nearbyint(interval));
+    record.Interval = qint16(std::nearbyint(intervalField()));
     record.NotifyOnce = ui->Check2->isChecked() ? 1 : 0;
     record.StartReader = ui->Check3->isChecked() ? 1 : 0;
     record.PlaySound = ui->Check4->isChecked() ? 1 : 0;
     record.AlwaysOnTop = ui->Check5->isChecked() ? 1 : 0;
     record.AskBefore = ui->Check6->isChecked() ? 1 : 0;
     record.SysTray = ui->Check7->isChecked() ? 1 : 0;
+    int port = 0;
+    readPort(&port);
     record.Security = quint8(ui->SecurityCombo->currentIndex());
     record.Port = quint16(port);
     record.Popup = ui->PopupCheck->isChecked() ? 1 : 0;
+    const QString pushUrl = ui->PushUrlField->text();
     record.PushURL = trimBlanks(pushUrl).isEmpty() ? QString() : pushUrl.trimmed();
     record.PasswordStore = ui->KeyringCheck->isChecked() ? 1 : 0;
+    return record;
+}
 
-    if (!trimBlanks(record.SMSMobile).isEmpty() && record.NotifyOnce == 0)
-        m_desktop.message(this, QMessageBox::Information, ProgramInfo::title(), NotifyOnceWarning);
-
-    // The file gives up its copy of the passwords only once the keyring
-    // holds them, and the keyring its copy only once the file holds them.
-    const bool leavingKeyring = m_run.ProfileSettings.PasswordStore == 1 && record.PasswordStore == 0;
-    if (record.PasswordStore == 1 && !writeKeyring(record))
+bool Account::save(const ProfileSettings& record)
+{
+    // From here on the save runs to its end: keyring, record, store, main
+    // window. Only the keyring can still refuse it. The dialog keeps drawing
+    // while the keyring takes its time (it can ask the user to unlock it), but
+    // nothing in it can be edited, applied or closed until the answer is in.
+    const ProfilePasswords::Saved saved = m_passwords.save(record, [this](bool busy) {
+        m_waiting = busy;
+        setEnabled(!busy);
+    });
+    if (!saved.problem.isEmpty())
+        m_desktop.message(this, saved.critical ? QMessageBox::Critical : QMessageBox::Warning,
+                          ProgramInfo::title(), saved.problem);
+    if (!saved.applied)
         return false;
-    m_run.ProfileSettings = record;
-
-    // The run goes on with the new record either way, but a save that did not
-    // reach the store is never passed off as done: Apply stays enabled.
-    const bool stored = m_store.saveProfile(record);
-    if (!stored && !m_store.lastRefusal().isEmpty())
-        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), m_store.lastRefusal());
-    else if (!stored)
-        m_desktop.message(this, QMessageBox::Critical, ProgramInfo::title(), StoreFailedMessage);
-    else if (leavingKeyring)
-        clearKeyring();
 
     const AutostartEntry autostart(record.ProfileName);
     const bool autostartSet = ui->AutostartCheck->isChecked() ? autostart.create() : autostart.remove();
@@ -335,73 +324,7 @@ bool Account::SaveAccountSettings()
     m_host.setTitle(ProgramInfo::title() + QStringLiteral(" - ") + record.NameInBar);
     // Blanks count as a reader here, as they do at start-up.
     m_host.setReaderMenuEnabled(!record.MailReader.isEmpty());
-    return stored && autostartSet;
-}
-
-PasswordKeyring::Result Account::waitForKeyring(const std::function<PasswordKeyring::Result()>& job)
-{
-    // The keyring may take its time (it can ask the user to unlock it). The
-    // dialog keeps drawing meanwhile, but nothing in it can be edited, applied
-    // or closed until the answer is in.
-    m_waiting = true;
-    setEnabled(false);
-    const PasswordKeyring::Result result = job();
-    setEnabled(true);
-    m_waiting = false;
-    return result;
-}
-
-bool Account::writeKeyring(const ProfileSettings& record)
-{
-    using KeyringEntry = GeneralStuff::KeyringEntry;
-    struct Target
-    {
-        PasswordKeyring::Entry entry;
-        QString password;
-        KeyringEntry GeneralStuff::*known;
-    };
-    // Coming from the settings file, the fields are the whole truth. A profile
-    // already in the keyring keeps an entry this run could never read, rather
-    // than losing it to a field that was empty only for that reason.
-    const bool fromFile = m_run.ProfileSettings.PasswordStore != 1;
-    for (const Target& target :
-         {Target{PasswordKeyring::Entry::Pop3, record.Password, &GeneralStuff::Pop3Entry},
-          Target{PasswordKeyring::Entry::Sms, record.SMSPassword, &GeneralStuff::SmsEntry}}) {
-        if (target.password.isEmpty() && !fromFile && m_run.*target.known == KeyringEntry::Unknown)
-            continue;
-        const PasswordKeyring::Result result = waitForKeyring(
-            [&] { return m_keyring.writeNow(record.ProfileName, target.entry, target.password); });
-        if (!result.ok) {
-            m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(),
-                              KeyringWriteFailedMessage.arg(result.error));
-            return false;
-        }
-        m_run.*target.known = target.password.isEmpty() ? KeyringEntry::Empty : KeyringEntry::Held;
-    }
-    return true;
-}
-
-void Account::clearKeyring()
-{
-    using KeyringEntry = GeneralStuff::KeyringEntry;
-    const QString profile = m_run.ProfileSettings.ProfileName;
-    const QList<QPair<PasswordKeyring::Entry, KeyringEntry GeneralStuff::*>> entries{
-        {PasswordKeyring::Entry::Pop3, &GeneralStuff::Pop3Entry},
-        {PasswordKeyring::Entry::Sms, &GeneralStuff::SmsEntry}};
-    for (const auto& [entry, known] : entries) {
-        // An entry this run could never read may hold a password the fields
-        // did not show: it stays.
-        if (m_run.*known == KeyringEntry::Unknown)
-            continue;
-        const PasswordKeyring::Result result =
-            waitForKeyring([&] { return m_keyring.removeNow(profile, entry); });
-        if (!result.ok) {
-            m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(),
-                              KeyringClearFailedMessage.arg(result.error));
-            return;
-        }
-        m_run.*known = KeyringEntry::Empty;
-    }
+    return saved.stored && autostartSet;
 }
 
 bool Account::readPort(int* port) const

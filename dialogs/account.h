@@ -1,6 +1,6 @@
 #pragma once
 
-#include "passwordkeyring.h"
+#include "profilepasswords.h"
 
 #include <QDialog>
 #include <QString>
@@ -59,16 +59,18 @@ private:
     // The port field: 0 when empty; false when it holds no port.
     bool readPort(int* port) const;
     void centreOnScreen();
-    void tickKeyringWhenItAnswers();
-    bool writeKeyring(const ProfileSettings& record);
-    void clearKeyring();
-    PasswordKeyring::Result waitForKeyring(const std::function<PasswordKeyring::Result()>& job);
+    // The three steps of a save: the fields judged (a message for the first
+    // that fails), then taken into a new record, then saved.
+    bool fieldsAreValid();
+    ProfileSettings recordFromFields() const;
+    bool save(const ProfileSettings& record);
+    double intervalField() const;
 
     std::unique_ptr<Ui::Account> ui;
     GeneralStuff& m_run;
     SettingsStore& m_store;
     Desktop& m_desktop;
     AccountHost& m_host;
-    PasswordKeyring m_keyring;
+    ProfilePasswords m_passwords;
     bool m_waiting = false; // for the keyring, in the middle of a save
 };

@@ -1,25 +1,16 @@
 #include "pushclient.h"
 
 #include "networkaccess.h"
+#include "pushaddress.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
 PushClient::PushClient(NetworkAccess& network, QObject* parent) : QObject(parent), m_network(network) {}
 
-QUrl PushClient::acceptedUrl(const QString& text)
-{
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
-    // QUrl writes the scheme in lower case, so "HTTPS://" counts too.
-    const bool web = url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
-    if (!url.isValid() || !web || url.host().isEmpty())
-        return {};
-    return url;
-}
-
 bool PushClient::push(const QString& url, const QString& text)
 {
-    const QUrl address = acceptedUrl(url);
+    const QUrl address = acceptedPushUrl(url);
     if (!address.isValid())
         return false;
     QNetworkRequest request(address);

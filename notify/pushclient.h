@@ -19,11 +19,6 @@ public:
 
     explicit PushClient(NetworkAccess& network, QObject* parent = nullptr);
 
-    // The address a push URL setting names, or an invalid QUrl when it names
-    // none we send to: only http and https addresses with a host count, blanks
-    // around them ignored.
-    static QUrl acceptedUrl(const QString& text);
-
     // Starts one POST of `text` to `url` and returns at once; false (and
     // nothing sent) when the address is not accepted.
     bool push(const QString& url, const QString& text);

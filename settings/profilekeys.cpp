@@ -35,6 +35,13 @@ ProfileKey number(const char* name, T PS::*field, int defaultValue, int minimum,
     return {QLatin1String(name), Kind::Number, QString::number(defaultValue), true, field, minimum, maximum};
 }
 
+// A damaged value of this key counts as `unreadable`, never as the default.
+ProfileKey failingClosed(ProfileKey key, int unreadable)
+{
+    key.unreadableText = QString::number(unreadable);
+    return key;
+}
+
 ProfileKey windowEdge(const char* name)
 {
     // Every negative value, like the default, means "not set".
@@ -62,10 +69,12 @@ const std::vector<ProfileKey>& profileKeys()
         flag("AlwaysOnTop", &PS::AlwaysOnTop, 0),
         flag("SysTray", &PS::SysTray, 0),
         // Keys beyond the Account dialog's first fifteen follow here.
-        number("Security", &PS::Security, 0, 0, 2),
+        // Absent means plain, as before TLS existed; damaged means TLS from the
+        // first byte: a typo must never send the password in the clear.
+        failingClosed(number("Security", &PS::Security, 0, 0, 2), 2),
         number("Port", &PS::Port, 0, 0, 65535),
         text("TrustedCertificate", &PS::TrustedCertificate),
-        flag("Popup", &PS::Popup, 1),
+        flag("Popup", &PS::Popup, 0),
         text("PushURL", &PS::PushURL),
         flag("PasswordStore", &PS::PasswordStore, 0),
         windowEdge("WIN-X"),

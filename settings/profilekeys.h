@@ -30,6 +30,10 @@ struct ProfileKey
     Field field;
     int minimum = 0;
     int maximum = 1;
+    // What a stored text that cannot be read as this key's kind counts as;
+    // empty for the default. A key that a security decision rests on fails
+    // closed here rather than open.
+    QString unreadableText = QString();
 
     // The stored text of this key's field in the record.
     QString storedText(const ProfileSettings& record) const;

@@ -228,13 +228,21 @@ bool SettingsStore::holdsPassword(const QString& section) const
     return !get(section, profileKey(&ProfileSettings::Password).name).isEmpty();
 }
 
-void SettingsStore::loadProfile(ProfileSettings& record) const
+QStringList SettingsStore::loadProfile(ProfileSettings& record) const
 {
+    QStringList notUnderstood;
     for (const ProfileKey& key : profileKeys()) {
-        // Absent, or made unreadable by a hand edit: the key's default.
-        if (!key.readInto(record, get(record.ProfileName, key.name, key.defaultText)))
-            key.readInto(record, key.defaultText);
+        const QString stored = get(record.ProfileName, key.name, key.defaultText);
+        if (key.readInto(record, stored))
+            continue;
+        // Made unreadable by a hand edit: the key's default, or what it fails closed to.
+        const QString instead = key.unreadableText.isEmpty() ? key.defaultText : key.unreadableText;
+        key.readInto(record, instead);
+        if (key.field.index() != 0)
+            notUnderstood.append(QStringLiteral("%1=\"%2\" is not understood; read as %3")
+                                     .arg(key.name, stored, key.storedText(record)));
     }
+    return notUnderstood;
 }
 
 bool SettingsStore::saveProfile(const ProfileSettings& record)

@@ -32,8 +32,9 @@ public:
     bool holdsPassword(const QString& section) const;
 
     // Every key of the record, once a server is known. Values a hand-edited
-    // store made unusable keep the record's defaults.
-    void loadProfile(ProfileSettings& record) const;
+    // store made unusable keep the record's defaults (or fail closed, see
+    // ProfileKey::unreadableText); each of them is named in the list returned.
+    QStringList loadProfile(ProfileSettings& record) const;
 
     // The keys of the Account dialog's save, in their order, passwords
     // scrambled. False when the file could not be written or was left alone.

@@ -2,6 +2,7 @@
 #include "fakedesktop.h"
 #include "form1.h"
 #include "generalstuff.h"
+#include "programrun.h"
 #include "qtdesktop.h"
 #include "scramblepassword.h"
 #include "scriptedpop3server.h"
@@ -22,54 +23,6 @@
 Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
 
 namespace {
-
-// One run of the program with its own settings file and a scripted server.
-struct ProgramRun
-{
-    ProgramRun()
-    {
-        settings = std::make_unique<QSettings>(dir.filePath("POSTOWL.conf"), QSettings::IniFormat);
-        store = std::make_unique<SettingsStore>(*settings);
-    }
-
-    void writeProfile(const QString& profile, const QString& extra = QString())
-    {
-        store->save(profile, "ServerName", "127.0.0.1");
-        store->save(profile, "UserName", "alice");
-        store->save(profile, "Password", ScramblePassword("s3cret"));
-        store->save(profile, "Interval", "5");
-        store->save(profile, "StartReader", "0");
-        store->save(profile, "PlaySound", "1");
-        store->save(profile, "NotifyOnce", "1");
-        store->save(profile, "NameInBar", "Home");
-        for (const QString& pair : extra.split(';', Qt::SkipEmptyParts))
-            store->save(profile, pair.section('=', 0, 0), pair.section('=', 1));
-    }
-
-    Form1& form()
-    {
-        if (!window) {
-            window = std::make_unique<Form1>(run, *store, desktop, clock);
-            window->mailCheck().setPort(server.port());
-        }
-        return *window;
-    }
-
-    QString stored(const QString& profile, const QString& key)
-    {
-        QSettings reread(settings->fileName(), QSettings::IniFormat);
-        return SettingsStore(reread).get(profile, key, "absent");
-    }
-
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
-    std::unique_ptr<SettingsStore> store;
-    ScriptedPop3Server server;
-    GeneralStuff run;
-    FakeClock clock;
-    FakeDesktop desktop;
-    std::unique_ptr<Form1> window;
-};
 
 QLabel* statusText(Form1& form)
 {
@@ -115,7 +68,7 @@ private slots:
 void TestForm1::profileWithoutServerEndsWithMessage()
 {
     ProgramRun program;
-    program.store->save("Home Office", "UserName", "left over");
+    program.files->store.save("Home Office", "UserName", "left over");
     ProfileSettings shown;
     program.desktop.handleNextDialog([&](QDialog& dialog) {
         shown = program.run.ProfileSettings;
@@ -394,9 +347,7 @@ void TestForm1::exitYesSavesPositionInTwips()
     QVERIFY(!form.mailCheck().isTicking());
 
     // The next start puts the window back where it was.
-    ProgramRun next;
-    next.settings = std::make_unique<QSettings>(program.settings->fileName(), QSettings::IniFormat);
-    next.store = std::make_unique<SettingsStore>(*next.settings);
+    ProgramRun next(program.files->fileName());
     QVERIFY(next.form().Form_Load("DEFAULT"));
     QCOMPARE(next.form().pos(), form.pos());
 }
@@ -405,15 +356,15 @@ void TestForm1::terminateSignalEndsLikeExit()
 {
     ProgramRun program;
     // Where the real program looks for its settings under XDG_CONFIG_HOME.
-    program.settings =
-        std::make_unique<QSettings>(program.dir.filePath("POSTOWL/POSTOWL.conf"), QSettings::IniFormat);
-    program.store = std::make_unique<SettingsStore>(*program.settings);
+    const QTemporaryDir home;
+    program.files =
+        std::make_unique<TemporaryStore>(TemporaryStore::AtFile{home.filePath("POSTOWL/POSTOWL.conf")});
     program.writeProfile("DEFAULT");
-    program.settings->sync();
+    program.files->settings.sync();
 
     QProcess postowl;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", program.dir.path());
+    environment.insert("XDG_CONFIG_HOME", home.path());
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("POSTOWL_POP3_PORT", QString::number(program.server.port()));
     postowl.setProcessEnvironment(environment);

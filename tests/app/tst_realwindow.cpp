@@ -7,7 +7,7 @@
 #include "form1.h"
 #include "generalstuff.h"
 #include "scramblepassword.h"
-#include "settingsstore.h"
+#include "temporarystore.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -37,9 +37,8 @@ void TestRealWindow::screenshotAfterFirstCheck()
     DovecotServer dovecot(3);
     QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
 
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("POSTOWL.conf"), QSettings::IniFormat);
-    SettingsStore store(settings);
+    TemporaryStore files;
+    SettingsStore& store = files.store;
     store.save("DEFAULT", "ServerName", "127.0.0.1");
     store.save("DEFAULT", "UserName", dovecot.userName());
     store.save("DEFAULT", "Password", ScramblePassword(dovecot.password()));

@@ -5,12 +5,12 @@
 
 #include "about.h"
 #include "account.h"
-#include "accounthost.h"
 #include "fakedesktop.h"
 #include "generalstuff.h"
 #include "passwordentry.h"
-#include "settingsstore.h"
+#include "recordinghost.h"
 #include "smsgateway.h"
+#include "temporarystore.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -25,18 +25,6 @@
 #include <memory>
 
 namespace {
-
-class QuietHost : public AccountHost
-{
-public:
-    void SetTopMost(quint8) override {}
-    void pauseChecks() override {}
-    void resumeChecks() override {}
-    void setTitle(const QString&) override {}
-    void setReaderMenuEnabled(bool) override {}
-    void SendSMSNotify() override {}
-    void pushNotify(const QString&) override {}
-};
 
 // Where a control draws its text, in its own coordinates, and the room it
 // gives the text there.
@@ -118,9 +106,7 @@ void TestTextFit::everyTextShowsWhole()
 {
     QFETCH(QString, form);
 
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath(QStringLiteral("POSTOWL.conf")), QSettings::IniFormat);
-    SettingsStore store(settings);
+    TemporaryStore files;
     GeneralStuff run;
     run.ProfileSettings.ProfileName = QStringLiteral("DEFAULT");
     run.ProfileSettings.UserName = QStringLiteral("alice");
@@ -129,11 +115,12 @@ void TestTextFit::everyTextShowsWhole()
     run.ServerGreeting = QStringLiteral("Dovecot (Debian) ready.");
     run.LastCheckTime = QDateTime(QDate(2026, 12, 28), QTime(23, 58, 59));
     FakeDesktop desktop;
-    QuietHost host;
+    RecordingHost host;
 
     std::unique_ptr<QDialog> dialog;
     if (form == QLatin1String("Account"))
-        dialog = std::make_unique<Account>(run, store, desktop, host, QString::fromLatin1(SmsGatewayHost));
+        dialog =
+            std::make_unique<Account>(run, files.store, desktop, host, QString::fromLatin1(SmsGatewayHost));
     else if (form == QLatin1String("About"))
         dialog = std::make_unique<About>(run, desktop);
     else

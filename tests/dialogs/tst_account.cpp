@@ -1,10 +1,11 @@
 #include "account.h"
-#include "accounthost.h"
 #include "autostartentry.h"
 #include "fakedesktop.h"
 #include "generalstuff.h"
+#include "recordinghost.h"
 #include "scramblepassword.h"
 #include "settingsstore.h"
+#include "temporarystore.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,37 +31,10 @@ const QString InvalidPushUrl = QStringLiteral("The push URL must start with http
 const QString NotifyOnceWarning = QStringLiteral("WARNING: It is strongly recommended to enable 'Notify only "
                                                  "once' if you want to receive messages on your GSM phone.");
 
-// Stands in for the main window and logs every call in order.
-class RecordingHost : public AccountHost
-{
-public:
-    void SetTopMost(quint8 flag) override { calls.append(QStringLiteral("SetTopMost(%1)").arg(flag)); }
-    void pauseChecks() override { calls.append(QStringLiteral("timer off")); }
-    void resumeChecks() override { calls.append(QStringLiteral("timer on")); }
-    void setTitle(const QString& text) override
-    {
-        calls.append(QStringLiteral("title"));
-        title = text;
-    }
-    void setReaderMenuEnabled(bool enabled) override { readerMenu = enabled ? 1 : 0; }
-    void SendSMSNotify() override { calls.append(QStringLiteral("SendSMSNotify")); }
-    void pushNotify(const QString& text) override { calls.append(QStringLiteral("push: ") + text); }
-
-    QStringList calls;
-    QString title;
-    int readerMenu = -1;
-};
-
 // One run with its own throw-away store.
 struct Harness
 {
-    Harness()
-    {
-        fileName = dir.filePath(QStringLiteral("POSTOWL.ini"));
-        settings = std::make_unique<QSettings>(fileName, QSettings::IniFormat);
-        store = std::make_unique<SettingsStore>(*settings);
-        run.ProfileSettings.ProfileName = QStringLiteral("Home");
-    }
+    Harness() { run.ProfileSettings.ProfileName = QStringLiteral("Home"); }
 
     Account& open()
     {
@@ -87,10 +61,10 @@ struct Harness
         text("Text6")->setText(QStringLiteral("5"));
     }
 
-    QTemporaryDir dir;
-    QString fileName;
-    std::unique_ptr<QSettings> settings;
-    std::unique_ptr<SettingsStore> store;
+    TemporaryStore files;
+    const QString fileName = files.fileName();
+    QSettings* const settings = &files.settings;
+    SettingsStore* const store = &files.store;
     GeneralStuff run;
     FakeDesktop desktop;
     RecordingHost host;
@@ -140,9 +114,6 @@ private slots:
     void failedStoreWriteIsReported();
     void fieldLengthLimits_data();
     void fieldLengthLimits();
-    void autostartExecLine_data();
-    void autostartExecLine();
-    void autostartFileNames();
     void autostartCheckCreatesAndRemovesTheFile();
     void securityAndPort_data();
     void securityAndPort();
@@ -161,7 +132,7 @@ void TestAccount::opensWithStartUpDefaults()
     QVERIFY(h.check("Check2")->isChecked());
     QVERIFY(h.check("Check4")->isChecked());
     QVERIFY(h.check("PopupCheck")->isChecked());
-    for (const char* name : {"Check3", "Check5", "Check6", "Check7"})
+    for (const char* name : {"Check3", "Check5", "Check6", "Check7", "KeyringCheck"})
         QVERIFY2(!h.check(name)->isChecked(), name);
     for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text7", "Text8", "Text9"})
         QVERIFY2(h.text(name)->text().isEmpty(), name);
@@ -708,6 +679,7 @@ void TestAccount::pushUrlAndPopup()
     QFETCH(QString, message);
 
     Harness h;
+    h.run.ProfileSettings.Popup = 1;
     h.open();
     h.fillValid();
     h.text("Text9")->setText(mobile);
@@ -813,71 +785,6 @@ void TestAccount::fieldLengthLimits()
     h.check("KeyringCheck")->click();
     QVERIFY(!h.check("KeyringCheck")->isChecked());
     QCOMPARE(h.desktop.messages.size(), 1);
-}
-
-void TestAccount::autostartExecLine_data()
-{
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("profile");
-    QTest::addColumn<QString>("exec"); // quoted for Exec, then escaped as a string value
-
-    QTest::newRow("plain") << "postowl"
-                           << "Home"
-                           << "postowl Home";
-    QTest::newRow("blank") << "postowl"
-                           << "Home Office"
-                           << R"(postowl "Home Office")";
-    QTest::newRow("quotes") << "postowl"
-                            << R"(it's "mine")"
-                            << R"(postowl "it's \\"mine\\"")";
-    QTest::newRow("percent and dollar") << "postowl"
-                                        << "50% $HOME"
-                                        << R"(postowl "50%% \\$HOME")";
-    QTest::newRow("backslash") << "postowl"
-                               << R"(C:\mail)"
-                               << R"(postowl "C:\\\\mail")";
-    QTest::newRow("backtick") << "postowl"
-                              << "a`b"
-                              << R"(postowl "a\\`b")";
-    QTest::newRow("line break") << "postowl"
-                                << "two\nlines"
-                                << R"(postowl "two\nlines")";
-    QTest::newRow("percent alone") << "postowl"
-                                   << "100%"
-                                   << "postowl 100%%";
-    // The program reads these as options; blanks around a name are dropped.
-    QTest::newRow("--help") << "postowl"
-                            << "--help"
-                            << R"(postowl " --help")";
-    QTest::newRow("-reverse") << "postowl"
-                              << "-reverse"
-                              << R"(postowl " -reverse")";
-    QTest::newRow("program with a blank") << "/opt/my mail/postowl"
-                                          << "Home"
-                                          << R"("/opt/my mail/postowl" Home)";
-}
-
-void TestAccount::autostartExecLine()
-{
-    QFETCH(QString, program);
-    QFETCH(QString, profile);
-    QFETCH(QString, exec);
-    QCOMPARE(AutostartEntry::execValue(program, profile), exec);
-}
-
-void TestAccount::autostartFileNames()
-{
-    const QStringList profiles{"Home",    "Home Office", "Home%20Office", "../.bashrc",
-                               ".hidden", "a/b",         "a%2Fb",         "Büro"};
-    QSet<QString> names;
-    for (const QString& profile : profiles) {
-        const QString name = AutostartEntry::fileName(profile);
-        QVERIFY2(!name.contains(u'/') && name.startsWith(QStringLiteral("postowl-")), qPrintable(name));
-        names.insert(name);
-    }
-    QCOMPARE(names.size(), profiles.size());
-    QCOMPARE(AutostartEntry::fileName(QStringLiteral("Home Office")),
-             QStringLiteral("postowl-Home%20Office.desktop"));
 }
 
 void TestAccount::autostartCheckCreatesAndRemovesTheFile()

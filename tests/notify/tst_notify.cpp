@@ -7,6 +7,7 @@
 #include "fakedesktop.h"
 #include "form1.h"
 #include "generalstuff.h"
+#include "programrun.h"
 #include "pushclient.h"
 #include "settingsstore.h"
 #include "standingateway.h"
@@ -25,20 +26,13 @@
 namespace {
 
 // One run of the program: its main window with a recording desktop.
-struct NotifyRun
+struct NotifyRun : ProgramRun
 {
-    NotifyRun() : settings(dir.filePath("POSTOWL.conf"), QSettings::IniFormat), store(settings)
+    NotifyRun()
     {
         run.ProfileSettings.ProfileName = QStringLiteral("DEFAULT");
+        run.ProfileSettings.Popup = 1;
     }
-
-    QTemporaryDir dir;
-    QSettings settings;
-    SettingsStore store;
-    GeneralStuff run;
-    FakeClock clock;
-    FakeDesktop desktop;
-    Form1 form{run, store, desktop, clock};
 };
 
 bool sessionBus()
@@ -81,9 +75,9 @@ void TestNotify::desktopNotificationReplacedAndChosen()
     QVERIFY(service.registered());
     NotifyRun r;
     r.run.ProfileSettings.MailReader = QStringLiteral("mutt -f inbox");
-    QSignalSpy shown(&r.form.desktopNotifier(), &DesktopNotifier::shown);
+    QSignalSpy shown(&r.form().desktopNotifier(), &DesktopNotifier::shown);
 
-    r.form.announceNewMail(QStringLiteral("Home - 3 message(s)"));
+    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"));
     QVERIFY(shown.wait());
     QCOMPARE(service.calls.size(), 1);
     const StandInNotifications::Call& first = service.calls.first();
@@ -96,7 +90,7 @@ void TestNotify::desktopNotificationReplacedAndChosen()
     const uint id = shown.first().first().toUInt();
 
     // The next one takes the first one's place instead of stacking.
-    r.form.announceNewMail(QStringLiteral("Home - 4 message(s)"));
+    r.form().announceNewMail(QStringLiteral("Home - 4 message(s)"));
     QVERIFY(shown.wait());
     QCOMPARE(service.calls.at(1).replacesId, id);
 
@@ -107,9 +101,9 @@ void TestNotify::desktopNotificationReplacedAndChosen()
 
     // Without a reader it brings the window.
     r.run.ProfileSettings.MailReader.clear();
-    QVERIFY(!r.form.isVisible());
+    QVERIFY(!r.form().isVisible());
     service.invoke(id, QStringLiteral("default"));
-    QTRY_VERIFY(r.form.isVisible());
+    QTRY_VERIFY(r.form().isVisible());
     QCOMPARE(r.desktop.startedPrograms.size(), 1);
 }
 
@@ -166,10 +160,10 @@ void TestNotify::push()
     }
     r.run.ProfileSettings.Popup = 0;
     r.run.ProfileSettings.PushURL = url;
-    QSignalSpy ended(&r.form.pushClient(), &PushClient::pushEnded);
+    QSignalSpy ended(&r.form().pushClient(), &PushClient::pushEnded);
 
     const QString text = QStringLiteral("Büro - 3 message(s)");
-    r.form.announceNewMail(text);
+    r.form().announceNewMail(text);
     QVERIFY(ended.wait());
     QCOMPARE(server.requests().size(), requests);
     if (requests) {
@@ -196,12 +190,12 @@ void TestNotify::switchedOffSendsNothing()
     server.acceptPosts("/postowl");
     NotifyRun r;
     r.run.ProfileSettings.Popup = 0;
-    r.form.announceNewMail(QStringLiteral("off"));
+    r.form().announceNewMail(QStringLiteral("off"));
 
     // Switched on again, only the second one arrives: the first sent nothing.
     r.run.ProfileSettings.Popup = 1;
     r.run.ProfileSettings.PushURL = server.url(QStringLiteral("/postowl")).toString();
-    r.form.announceNewMail(QStringLiteral("on"));
+    r.form().announceNewMail(QStringLiteral("on"));
     QTRY_COMPARE(service.calls.size(), 1);
     QTRY_COMPARE(server.requests().size(), 1);
     QCOMPARE(service.calls.first().body, QStringLiteral("on"));
@@ -233,7 +227,7 @@ void TestNotify::screenshotUnderNotificationDaemon()
     QScreen* screen = QGuiApplication::primaryScreen();
     QVERIFY(drawnArea(screen->grabWindow(0).toImage()).isEmpty());
     NotifyRun r;
-    r.form.announceNewMail(QStringLiteral("Home - 3 message(s)"));
+    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"));
     QTRY_VERIFY_WITH_TIMEOUT(drawnArea(screen->grabWindow(0).toImage()).width() > 100, 10000);
     QTest::qWait(300); // let the daemon finish painting
     const QImage shot = screen->grabWindow(0).toImage();

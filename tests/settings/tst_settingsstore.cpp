@@ -1,5 +1,7 @@
+#include "autostartentry.h"
 #include "scramblepassword.h"
 #include "settingsstore.h"
+#include "temporarystore.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -12,25 +14,6 @@ namespace {
 
 // A throw-away settings file; `lines` is written verbatim first, the way a
 // user with a text editor would.
-struct StoreFile
-{
-    explicit StoreFile(const QByteArray& lines = QByteArray())
-    {
-        path = dir.filePath(QStringLiteral("POSTOWL.conf"));
-        if (!lines.isEmpty()) {
-            QFile file(path);
-            file.open(QIODevice::WriteOnly);
-            file.write(lines);
-        }
-        settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
-        store = std::make_unique<SettingsStore>(*settings);
-    }
-
-    QTemporaryDir dir;
-    QString path;
-    std::unique_ptr<QSettings> settings;
-    std::unique_ptr<SettingsStore> store;
-};
 
 ProfileSettings loaded(const SettingsStore& store, const QString& profile = QStringLiteral("DEFAULT"))
 {
@@ -47,6 +30,9 @@ class TestSettingsStore : public QObject
     Q_OBJECT
 
 private slots:
+    void autostartExecLine_data();
+    void autostartExecLine();
+    void autostartFileNames();
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void absentAndEmptyKeys();
     void handEditedValues_data();
@@ -67,21 +53,21 @@ private slots:
 
 void TestSettingsStore::absentAndEmptyKeys()
 {
-    StoreFile file("[DEFAULT]\nNameInBar=\n");
-    QCOMPARE(file.store->get("DEFAULT", "NameInBar", "fallback"), QString(""));
-    QVERIFY(!file.store->get("DEFAULT", "NameInBar", "fallback").isNull());
-    QCOMPARE(file.store->get("DEFAULT", "MailReader", "fallback"), QString("fallback"));
-    QCOMPARE(file.store->get("Other", "NameInBar", "fallback"), QString("fallback"));
-    QCOMPARE(file.store->get("DEFAULT", "MailReader"), QString());
+    TemporaryStore file("[DEFAULT]\nNameInBar=\n");
+    QCOMPARE(file.store.get("DEFAULT", "NameInBar", "fallback"), QString(""));
+    QVERIFY(!file.store.get("DEFAULT", "NameInBar", "fallback").isNull());
+    QCOMPARE(file.store.get("DEFAULT", "MailReader", "fallback"), QString("fallback"));
+    QCOMPARE(file.store.get("Other", "NameInBar", "fallback"), QString("fallback"));
+    QCOMPARE(file.store.get("DEFAULT", "MailReader"), QString());
 
     // A new profile: everything keeps the start-up defaults.
-    const ProfileSettings fresh = loaded(*file.store, "Nobody");
+    const ProfileSettings fresh = loaded(file.store, "Nobody");
     QCOMPARE(fresh.ServerName, QString());
     QCOMPARE(fresh.Interval, qint16(5));
     QCOMPARE(fresh.PlaySound, quint8(1));
     QCOMPARE(fresh.NotifyOnce, quint8(1));
     QCOMPARE(fresh.StartReader, quint8(0));
-    QCOMPARE(fresh.Popup, quint8(1));
+    QCOMPARE(fresh.Popup, quint8(0));
     QCOMPARE(fresh.PushURL, QString());
 }
 
@@ -111,8 +97,8 @@ void TestSettingsStore::handEditedValues()
     QFETCH(int, playSound);
     QFETCH(int, askBefore);
 
-    StoreFile file("[DEFAULT]\nServerName=pop.example.org\n" + lines + "\n");
-    const ProfileSettings record = loaded(*file.store);
+    TemporaryStore file("[DEFAULT]\nServerName=pop.example.org\n" + lines + "\n");
+    const ProfileSettings record = loaded(file.store);
     QCOMPARE(record.ServerName, QString("pop.example.org"));
     QCOMPARE(int(record.Interval), interval);
     QCOMPARE(int(record.PlaySound), playSound);
@@ -125,16 +111,28 @@ void TestSettingsStore::securityKeys_data()
     QTest::addColumn<int>("security");
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("trusted");
+    // The key --verbose names as not understood.
+    QTest::addColumn<QString>("noted");
 
     // Absent: the plain conversation on its standard port, as before these keys existed.
-    QTest::newRow("absent") << QByteArray() << 0 << 0 << "";
+    QTest::newRow("absent") << QByteArray() << 0 << 0 << ""
+                            << "";
     QTest::newRow("stored") << QByteArray("Security=2\nPort=2995\nTrustedCertificate=ab:cd") << 2 << 2995
-                            << "ab:cd";
-    QTest::newRow("security beyond 2 reads as none") << QByteArray("Security=3") << 0 << 0 << "";
-    QTest::newRow("security not a number") << QByteArray("Security=tls") << 0 << 0 << "";
-    QTest::newRow("negative security") << QByteArray("Security=-1") << 0 << 0 << "";
-    QTest::newRow("port beyond 16 bits") << QByteArray("Security=1\nPort=70000") << 1 << 0 << "";
-    QTest::newRow("negative port") << QByteArray("Port=-110") << 0 << 0 << "";
+                            << "ab:cd"
+                            << "";
+    // Damaged: TLS from the first byte, never the password in the clear.
+    QTest::newRow("security beyond 2 reads as TLS") << QByteArray("Security=99") << 2 << 0 << ""
+                                                    << "Security";
+    QTest::newRow("security not a number") << QByteArray("Security=TLS") << 2 << 0 << ""
+                                           << "Security";
+    QTest::newRow("negative security") << QByteArray("Security=-1") << 2 << 0 << ""
+                                       << "Security";
+    QTest::newRow("security with a tail") << QByteArray("Security=2x") << 2 << 0 << ""
+                                          << "Security";
+    QTest::newRow("port beyond 16 bits") << QByteArray("Security=1\nPort=70000") << 1 << 0 << ""
+                                         << "Port";
+    QTest::newRow("negative port") << QByteArray("Port=-110") << 0 << 0 << ""
+                                   << "Port";
 }
 
 void TestSettingsStore::securityKeys()
@@ -143,12 +141,18 @@ void TestSettingsStore::securityKeys()
     QFETCH(int, security);
     QFETCH(int, port);
     QFETCH(QString, trusted);
+    QFETCH(QString, noted);
 
-    StoreFile file("[DEFAULT]\nServerName=pop.example.org\n" + lines + "\n");
-    const ProfileSettings record = loaded(*file.store);
+    TemporaryStore file("[DEFAULT]\nServerName=pop.example.org\n" + lines + "\n");
+    ProfileSettings record;
+    record.ProfileName = QStringLiteral("DEFAULT");
+    const QStringList notUnderstood = file.store.loadProfile(record);
     QCOMPARE(int(record.Security), security);
     QCOMPARE(int(record.Port), port);
     QCOMPARE(record.TrustedCertificate, trusted);
+    QCOMPARE(notUnderstood.size(), noted.isEmpty() ? 0 : 1);
+    if (!noted.isEmpty())
+        QVERIFY2(notUnderstood.first().startsWith(noted + "=\""), qPrintable(notUnderstood.first()));
 }
 
 void TestSettingsStore::windowPosition_data()
@@ -170,15 +174,15 @@ void TestSettingsStore::windowPosition()
     QFETCH(int, x);
     QFETCH(int, y);
 
-    StoreFile file("[DEFAULT]\n" + lines + "\n");
-    const SettingsStore::WindowPosition position = file.store->readWindowPosition("DEFAULT");
+    TemporaryStore file("[DEFAULT]\n" + lines + "\n");
+    const SettingsStore::WindowPosition position = file.store.readWindowPosition("DEFAULT");
     QCOMPARE(position.x, x);
     QCOMPARE(position.y, y);
 }
 
 void TestSettingsStore::savedProfileReadsBack()
 {
-    StoreFile file;
+    TemporaryStore file;
     ProfileSettings record;
     record.ProfileName = QStringLiteral("Home Office");
     record.ServerName = QStringLiteral(" pop.example.org ");
@@ -199,11 +203,11 @@ void TestSettingsStore::savedProfileReadsBack()
     record.Security = 1;
     record.Port = 1100;
     record.TrustedCertificate = QStringLiteral("0a:ff");
-    QVERIFY(file.store->saveProfile(record));
-    QVERIFY(file.store->saveWindowPosition(record.ProfileName, 1440, 300));
+    QVERIFY(file.store.saveProfile(record));
+    QVERIFY(file.store.saveWindowPosition(record.ProfileName, 1440, 300));
 
     // Read back by a fresh store, as the next start would.
-    QSettings reread(file.path, QSettings::IniFormat);
+    QSettings reread(file.fileName(), QSettings::IniFormat);
     SettingsStore next(reread);
     QCOMPARE(next.get(record.ProfileName, "Password"), ScramblePassword(record.Password));
     QCOMPARE(next.get(record.ProfileName, "Interval"), QString("12"));
@@ -231,8 +235,8 @@ void TestSettingsStore::savedProfileReadsBack()
 
 void TestSettingsStore::passwordOfBlanksIsNotUnscrambled()
 {
-    StoreFile file("[DEFAULT]\nPassword=\"   \"\nSMSPassword=\n");
-    const ProfileSettings record = loaded(*file.store);
+    TemporaryStore file("[DEFAULT]\nPassword=\"   \"\nSMSPassword=\n");
+    const ProfileSettings record = loaded(file.store);
     QCOMPARE(record.Password, QString("   "));
     QCOMPARE(record.SMSPassword, QString());
 }
@@ -261,11 +265,11 @@ void TestSettingsStore::profilesKeptApart()
     QFETCH(QString, first);
     QFETCH(QString, second);
 
-    StoreFile file;
-    QVERIFY(file.store->save(first, "ServerName", "pop.first"));
-    QVERIFY(file.store->save(second, "ServerName", "pop.second"));
-    QVERIFY(file.store->saveWindowPosition(first, 15, 30));
-    QSettings reread(file.path, QSettings::IniFormat);
+    TemporaryStore file;
+    QVERIFY(file.store.save(first, "ServerName", "pop.first"));
+    QVERIFY(file.store.save(second, "ServerName", "pop.second"));
+    QVERIFY(file.store.saveWindowPosition(first, 15, 30));
+    QSettings reread(file.fileName(), QSettings::IniFormat);
     SettingsStore next(reread);
     QCOMPARE(next.readServerName(first), QString("pop.first"));
     QCOMPARE(next.readServerName(second), QString("pop.second"));
@@ -289,45 +293,45 @@ void TestSettingsStore::backslashProfileStaysWhereItWas()
     QSKIP("Qt reads a backslash in a group name as a separator here");
 #endif
     // How Qt has always written the group of the profile "a\b".
-    StoreFile file("[a%5Cb]\nServerName=pop.old\n");
-    QCOMPARE(file.store->readServerName("a\\b"), QString("pop.old"));
+    TemporaryStore file("[a%5Cb]\nServerName=pop.old\n");
+    QCOMPARE(file.store.readServerName("a\\b"), QString("pop.old"));
 }
 
 void TestSettingsStore::fileIsOwnerOnly()
 {
     const mode_t previous = umask(022);
-    StoreFile file;
-    QVERIFY(file.store->save("DEFAULT", "ServerName", "pop.example.org"));
+    TemporaryStore file;
+    QVERIFY(file.store.save("DEFAULT", "ServerName", "pop.example.org"));
     umask(previous);
-    QCOMPARE(QFile::permissions(file.path) &
+    QCOMPARE(QFile::permissions(file.fileName()) &
                  (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
              QFile::Permissions());
-    QVERIFY(QFile::permissions(file.path) & QFile::ReadOwner);
+    QVERIFY(QFile::permissions(file.fileName()) & QFile::ReadOwner);
 
     // A file some earlier program left readable by everyone is tightened by the next save.
-    StoreFile existing("[DEFAULT]\nServerName=a\n");
-    QVERIFY(QFile::setPermissions(existing.path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                                     QFile::ReadOther));
-    QVERIFY(existing.store->save("DEFAULT", "ServerName", "b"));
+    TemporaryStore existing("[DEFAULT]\nServerName=a\n");
+    QVERIFY(QFile::setPermissions(existing.fileName(), QFile::ReadOwner | QFile::WriteOwner |
+                                                           QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(existing.store.save("DEFAULT", "ServerName", "b"));
     struct stat status = {};
-    QCOMPARE(stat(QFile::encodeName(existing.path).constData(), &status), 0);
+    QCOMPARE(stat(QFile::encodeName(existing.fileName()).constData(), &status), 0);
     QCOMPARE(status.st_mode & 0777, mode_t(0600));
 }
 
 void TestSettingsStore::unwritableFileIsReported()
 {
-    StoreFile file("[DEFAULT]\nServerName=a\n");
+    TemporaryStore file("[DEFAULT]\nServerName=a\n");
     if (geteuid() == 0) {
         // root writes read-only files anyway; a folder in the file's place stops everyone.
-        QFile::remove(file.path);
-        QVERIFY(QDir().mkdir(file.path));
+        QFile::remove(file.fileName());
+        QVERIFY(QDir().mkdir(file.fileName()));
     } else {
-        QFile::setPermissions(file.path, QFile::ReadOwner);
+        QFile::setPermissions(file.fileName(), QFile::ReadOwner);
     }
-    QVERIFY(!file.store->save("DEFAULT", "ServerName", "b"));
+    QVERIFY(!file.store.save("DEFAULT", "ServerName", "b"));
     ProfileSettings record;
     record.ProfileName = QStringLiteral("DEFAULT");
-    QVERIFY(!file.store->saveProfile(record));
+    QVERIFY(!file.store.saveProfile(record));
 }
 
 void TestSettingsStore::garbageFileGivesDefaults()
@@ -335,12 +339,77 @@ void TestSettingsStore::garbageFileGivesDefaults()
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage.append(char((i * 37 + 11) % 256));
-    StoreFile file(garbage);
-    const ProfileSettings record = loaded(*file.store);
+    TemporaryStore file(garbage);
+    const ProfileSettings record = loaded(file.store);
     QCOMPARE(record.Interval, qint16(5));
-    QVERIFY(file.store->readWindowPosition("DEFAULT").x >= -1);
-    QVERIFY(file.store->save("DEFAULT", "ServerName", "after"));
-    QCOMPARE(file.store->readServerName("DEFAULT"), QString("after"));
+    QVERIFY(file.store.readWindowPosition("DEFAULT").x >= -1);
+    QVERIFY(file.store.save("DEFAULT", "ServerName", "after"));
+    QCOMPARE(file.store.readServerName("DEFAULT"), QString("after"));
+}
+
+void TestSettingsStore::autostartExecLine_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("exec"); // quoted for Exec, then escaped as a string value
+
+    QTest::newRow("plain") << "postowl"
+                           << "Home"
+                           << "postowl Home";
+    QTest::newRow("blank") << "postowl"
+                           << "Home Office"
+                           << R"(postowl "Home Office")";
+    QTest::newRow("quotes") << "postowl"
+                            << R"(it's "mine")"
+                            << R"(postowl "it's \\"mine\\"")";
+    QTest::newRow("percent and dollar") << "postowl"
+                                        << "50% $HOME"
+                                        << R"(postowl "50%% \\$HOME")";
+    QTest::newRow("backslash") << "postowl"
+                               << R"(C:\mail)"
+                               << R"(postowl "C:\\\\mail")";
+    QTest::newRow("backtick") << "postowl"
+                              << "a`b"
+                              << R"(postowl "a\\`b")";
+    QTest::newRow("line break") << "postowl"
+                                << "two\nlines"
+                                << R"(postowl "two\nlines")";
+    QTest::newRow("percent alone") << "postowl"
+                                   << "100%"
+                                   << "postowl 100%%";
+    // The program reads these as options; blanks around a name are dropped.
+    QTest::newRow("--help") << "postowl"
+                            << "--help"
+                            << R"(postowl " --help")";
+    QTest::newRow("-reverse") << "postowl"
+                              << "-reverse"
+                              << R"(postowl " -reverse")";
+    QTest::newRow("program with a blank") << "/opt/my mail/postowl"
+                                          << "Home"
+                                          << R"("/opt/my mail/postowl" Home)";
+}
+
+void TestSettingsStore::autostartExecLine()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, profile);
+    QFETCH(QString, exec);
+    QCOMPARE(AutostartEntry::execValue(program, profile), exec);
+}
+
+void TestSettingsStore::autostartFileNames()
+{
+    const QStringList profiles{"Home",    "Home Office", "Home%20Office", "../.bashrc",
+                               ".hidden", "a/b",         "a%2Fb",         "Büro"};
+    QSet<QString> names;
+    for (const QString& profile : profiles) {
+        const QString name = AutostartEntry::fileName(profile);
+        QVERIFY2(!name.contains(u'/') && name.startsWith(QStringLiteral("postowl-")), qPrintable(name));
+        names.insert(name);
+    }
+    QCOMPARE(names.size(), profiles.size());
+    QCOMPARE(AutostartEntry::fileName(QStringLiteral("Home Office")),
+             QStringLiteral("postowl-Home%20Office.desktop"));
 }
 
 QTEST_MAIN(TestSettingsStore)

@@ -2,6 +2,7 @@
 
 #include "settingsstore.h"
 
+#include <QByteArray>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -9,9 +10,18 @@
 // never reaches the user's own settings.
 struct TemporaryStore
 {
-    TemporaryStore() : settings(fileName(), QSettings::IniFormat), store(settings) {}
+    // A new file holding `lines` (none: no file yet).
+    explicit TemporaryStore(const QByteArray& lines = QByteArray());
+    // A file of the caller's that outlives this store, e.g. from one run to the next.
+    struct AtFile
+    {
+        QString fileName;
+    };
+    explicit TemporaryStore(const AtFile& file);
 
-    QString fileName() const { return dir.filePath(QStringLiteral("POSTOWL.conf")); }
+    QString fileName() const { return settings.fileName(); }
+    // What another reader of the file finds now.
+    QString reread(const QString& profile, const QString& key) const;
 
     QTemporaryDir dir;
     QSettings settings;
