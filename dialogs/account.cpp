@@ -10,6 +10,7 @@
 #include "programinfo.h"
 #include "pushaddress.h"
 #include "scramblepassword.h"
+#include "serveroptions.h"
 #include "settingsstore.h"
 #include "ui_account.h"
 
@@ -47,7 +48,7 @@ const QString LongPasswordMessage =
 Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, AccountHost& host,
                  const QString& smsGatewayHost, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::Account>()), m_run(run), m_store(store), m_desktop(desktop),
-      m_host(host), m_passwords(run, store)
+      m_host(host), m_passwords(run, store), m_options(new ServerOptions(this))
 {
     ui->setupUi(this);
     // A small fixed tool window: close box only, no taskbar entry.
@@ -80,8 +81,7 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
                          QLatin1Char(' ') + QStringLiteral("http://") + smsGatewayHost);
 
     // Every change of a field, by the user or by the dialog itself, counts as an edit.
-    for (QLineEdit* field :
-         {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text6, ui->Text7, ui->Text8, ui->PortField})
+    for (QLineEdit* field : {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text6, ui->Text7, ui->Text8})
         connect(field, &QLineEdit::textChanged, this, &Account::enableApply);
     connect(ui->PushUrlField, &QLineEdit::textChanged, this, [this] {
         updateTestButton();
@@ -94,7 +94,13 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
         connect(box, &QCheckBox::toggled, this, &Account::enableApply);
     connect(ui->Check3, &QCheckBox::toggled, this, &Account::Check3_Click);
     connect(ui->KeyringCheck, &QCheckBox::toggled, this, &Account::KeyringCheck_Click);
-    connect(ui->SecurityCombo, &QComboBox::currentIndexChanged, this, &Account::enableApply);
+    connect(m_options, &ServerOptions::edited, this, [this] {
+        showServerOptions();
+        enableApply();
+    });
+    connect(ui->Text1, &QLineEdit::textChanged, m_options, &ServerOptions::setServerName);
+    connect(ui->ServerOptionsButton, &QPushButton::clicked, this,
+            [this] { m_desktop.execDialog(*m_options); });
 
     connect(ui->Command1, &QPushButton::clicked, this, &Account::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Account::Command2_Click);
@@ -147,9 +153,8 @@ void Account::Form_Load()
     // A new profile gets the notification with its first Apply; a profile
     // saved before notifications existed keeps its silence.
     ui->PopupCheck->setChecked(record.Popup != 0 || record.ServerName.isEmpty());
-    ui->SecurityCombo->setCurrentIndex(record.Security <= 2 ? record.Security : 0);
-    // Empty stands for the standard port of the chosen security.
-    ui->PortField->setText(record.Port != 0 ? QString::number(record.Port) : QString());
+    m_options->fill(record);
+    showServerOptions();
 
     // The dependent rules must hold even where filling changed nothing.
     Text5_Change();
@@ -157,6 +162,14 @@ void Account::Form_Load()
 
     // Filling raised change notifications; none of them is an edit.
     ui->Command1->setEnabled(false);
+}
+
+void Account::showServerOptions()
+{
+    // The server's label names the protocol it is asked with.
+    ui->Label1->setText(m_options->protocol() == 1 ? QStringLiteral("Servername IMAP")
+                                                   : QStringLiteral("Servername POP3"));
+    ui->ServerSummary->setText(m_options->summary());
 }
 
 void Account::enableApply()
@@ -252,7 +265,8 @@ bool Account::fieldsAreValid()
     int port = 0;
     if (!readPort(&port)) {
         m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidPortMessage);
-        ui->PortField->setFocus();
+        // The port is one of the server options: their button takes the focus.
+        ui->ServerOptionsButton->setFocus();
         return false;
     }
     return true;
@@ -290,8 +304,7 @@ ProfileSettings Account::recordFromFields() const
     record.SysTray = ui->Check7->isChecked() ? 1 : 0;
     int port = 0;
     readPort(&port);
-    record.Security = quint8(ui->SecurityCombo->currentIndex());
-    record.Port = quint16(port);
+    m_options->readInto(record, quint16(port));
     record.Popup = ui->PopupCheck->isChecked() ? 1 : 0;
     const QString pushUrl = ui->PushUrlField->text();
     record.PushURL = trimBlanks(pushUrl).isEmpty() ? QString() : pushUrl.trimmed();
@@ -329,7 +342,7 @@ bool Account::save(const ProfileSettings& record)
 
 bool Account::readPort(int* port) const
 {
-    const QString text = trimBlanks(ui->PortField->text());
+    const QString text = trimBlanks(m_options->portField()->text());
     *port = 0;
     if (text.isEmpty())
         return true;

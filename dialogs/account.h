@@ -11,6 +11,7 @@ namespace Ui {
 class Account;
 }
 class AccountHost;
+class ServerOptions;
 class Desktop;
 class SettingsStore;
 struct GeneralStuff;
@@ -55,6 +56,8 @@ public:
 
 private:
     void enableApply();
+    // The protocol in the server's label, and the options' summary line.
+    void showServerOptions();
     void updateTestButton();
     // The port field: 0 when empty; false when it holds no port.
     bool readPort(int* port) const;
@@ -72,5 +75,6 @@ private:
     Desktop& m_desktop;
     AccountHost& m_host;
     ProfilePasswords m_passwords;
-    bool m_waiting = false; // for the keyring, in the middle of a save
+    ServerOptions* m_options; // a child window of this dialog
+    bool m_waiting = false;   // for the keyring, in the middle of a save
 };

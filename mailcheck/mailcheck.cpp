@@ -5,6 +5,7 @@
 #include "desktop.h"
 #include "generalstuff.h"
 #include "mailcheckview.h"
+#include "mailports.h"
 #include "passwordentry.h"
 #include "programinfo.h"
 #include "settingsstore.h"
@@ -211,7 +212,5 @@ void MailCheck::endConversation()
 
 quint16 MailCheck::profilePort(const ProfileSettings& settings)
 {
-    if (settings.Port != 0)
-        return settings.Port;
-    return settings.Security == MailConnection::ImplicitTls ? DefaultPop3sPort : DefaultPop3Port;
+    return settings.Port != 0 ? settings.Port : standardPort(settings.Protocol, settings.Security);
 }

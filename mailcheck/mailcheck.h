@@ -22,9 +22,6 @@ class MailCheck : public QObject
     Q_OBJECT
 
 public:
-    static constexpr quint16 DefaultPop3Port = 110;
-    static constexpr quint16 DefaultPop3sPort = 995;
-
     // A certificate the user chooses to trust during a check is kept in the store at once.
     MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desktop& desktop, MailCheckView& view,
               QObject* parent = nullptr);

@@ -77,6 +77,8 @@ const std::vector<ProfileKey>& profileKeys()
         flag("Popup", &PS::Popup, 0),
         text("PushURL", &PS::PushURL),
         flag("PasswordStore", &PS::PasswordStore, 0),
+        number("Protocol", &PS::Protocol, 0, 0, 1),
+        text("Folder", &PS::Folder),
         windowEdge("WIN-X"),
         windowEdge("WIN-Y"),
     };

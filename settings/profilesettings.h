@@ -36,4 +36,8 @@ struct ProfileSettings
     QString PushURL; // where new mail is pushed to a phone; empty = nowhere
     // 1: both passwords live in the desktop keyring and the file's are empty.
     quint8 PasswordStore;
+    // 0 POP3, 1 IMAP.
+    quint8 Protocol;
+    // The IMAP mailbox to watch; empty means INBOX.
+    QString Folder;
 };

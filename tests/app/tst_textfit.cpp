@@ -8,6 +8,7 @@
 #include "fakedesktop.h"
 #include "generalstuff.h"
 #include "passwordentry.h"
+#include "serveroptions.h"
 #include "recordinghost.h"
 #include "smsgateway.h"
 #include "temporarystore.h"
@@ -100,6 +101,7 @@ void TestTextFit::everyTextShowsWhole_data()
     QTest::newRow("Account") << "Account";
     QTest::newRow("About") << "About";
     QTest::newRow("PasswordEntry") << "PasswordEntry";
+    QTest::newRow("ServerOptions") << "ServerOptions";
 }
 
 void TestTextFit::everyTextShowsWhole()
@@ -121,6 +123,8 @@ void TestTextFit::everyTextShowsWhole()
     if (form == QLatin1String("Account"))
         dialog =
             std::make_unique<Account>(run, files.store, desktop, host, QString::fromLatin1(SmsGatewayHost));
+    else if (form == QLatin1String("ServerOptions"))
+        dialog = std::make_unique<ServerOptions>();
     else if (form == QLatin1String("About"))
         dialog = std::make_unique<About>(run, desktop);
     else

@@ -226,10 +226,10 @@ void TestAccount::everyEditEnablesApply_data()
 {
     QTest::addColumn<QString>("name");
     for (const char* name :
-         {"Text1",        "Text2",          "Text3",       "Text4",         "Text5",     "Text6",
-          "Text7",        "Text8",          "Text9",       "Check2",        "Check3",    "Check4",
-          "Check5",       "Check6",         "Check7",      "SecurityCombo", "PortField", "PopupCheck",
-          "PushUrlField", "AutostartCheck", "KeyringCheck"})
+         {"Text1",        "Text2",          "Text3",        "Text4",         "Text5",      "Text6",
+          "Text7",        "Text8",          "Text9",        "Check2",        "Check3",     "Check4",
+          "Check5",       "Check6",         "Check7",       "SecurityCombo", "PortField",  "PopupCheck",
+          "PushUrlField", "AutostartCheck", "KeyringCheck", "ProtocolCombo", "FolderField"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -243,6 +243,7 @@ void TestAccount::everyEditEnablesApply()
     h.run.ProfileSettings.MailReader = QStringLiteral("mutt");
     h.run.ProfileSettings.StartReader = 1;
     h.run.ProfileSettings.SMSMobile = QStringLiteral("+41");
+    h.run.ProfileSettings.Protocol = 1;
     h.open();
     QVERIFY(!h.applyEnabled());
 
@@ -474,12 +475,13 @@ void TestAccount::storeAfterApply()
     file.beginGroup(QStringLiteral("Home"));
     QStringList keys = file.childKeys();
     keys.sort();
-    QCOMPARE(keys,
-             QStringList({"AlwaysOnTop", "AskBefore",  "Interval",      "MailReader",  "NameInBar",
-                          "NotifyOnce",  "Password",   "PasswordStore", "PlaySound",   "Popup",
-                          "Port",        "PushURL",    "SMSMobile",     "SMSPassword", "SMSUserID",
-                          "Security",    "ServerName", "StartReader",   "SysTray",     "TrustedCertificate",
-                          "UserName"}));
+    QCOMPARE(
+        keys,
+        QStringList(
+            {"AlwaysOnTop", "AskBefore",   "Folder",        "Interval",           "MailReader", "NameInBar",
+             "NotifyOnce",  "Password",    "PasswordStore", "PlaySound",          "Popup",      "Port",
+             "Protocol",    "PushURL",     "SMSMobile",     "SMSPassword",        "SMSUserID",  "Security",
+             "ServerName",  "StartReader", "SysTray",       "TrustedCertificate", "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
                                            {"NameInBar", "Work mail"},
@@ -499,6 +501,8 @@ void TestAccount::storeAfterApply()
                                            {"Popup", "1"},
                                            {"PushURL", ""},
                                            {"PasswordStore", "0"},
+                                           {"Protocol", "0"},
+                                           {"Folder", ""},
                                            {"Password", ScramblePassword(password)},
                                            {"SMSPassword", ScramblePassword(smsPassword)}};
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
@@ -834,6 +838,7 @@ void TestAccount::securityAndPort_data()
     QTest::newRow("SSL/TLS, standard port") << server << 2 << "" << QString() << 0;
     QTest::newRow("STARTTLS, port 1") << server << 1 << "1" << QString() << 1;
     QTest::newRow("port 65535") << server << 0 << "65535" << QString() << 65535;
+    QTest::newRow("none on this machine") << "127.0.0.1" << 0 << "" << QString() << 0;
     QTest::newRow("port with blanks") << server << 2 << " 995 " << QString() << 995;
     QTest::newRow("port 0") << server << 2 << "0" << invalidPort << 0;
     QTest::newRow("port 65536") << server << 2 << "65536" << invalidPort << 0;
@@ -862,6 +867,9 @@ void TestAccount::securityAndPort()
     h.text("Text1")->setText(server);
     h.control<QComboBox>("SecurityCombo")->setCurrentIndex(security);
     h.text("PortField")->setText(port);
+    // Without security, a line says that the password crosses the network unencrypted.
+    const bool warned = security == 0 && !server.isEmpty() && server != QStringLiteral("127.0.0.1");
+    QCOMPARE(h.control<QLabel>("PlainWarning")->isVisibleTo(h.control<QDialog>("ServerOptions")), warned);
     h.button("Command1")->click();
 
     const ProfileSettings& record = h.run.ProfileSettings;
@@ -870,7 +878,7 @@ void TestAccount::securityAndPort()
         QCOMPARE(h.desktop.messages.first().icon, QMessageBox::Warning);
         QCOMPARE(h.desktop.messages.first().title, QStringLiteral("PostOwl 1.5"));
         if (message != InvalidFields)
-            QCOMPARE(h.dialog->focusWidget(), h.text("PortField"));
+            QCOMPARE(h.dialog->focusWidget(), h.button("ServerOptionsButton"));
         QCOMPARE(record.Security, quint8(1));
         QCOMPARE(record.Port, quint16(2110));
         QVERIFY(h.settings->allKeys().isEmpty());

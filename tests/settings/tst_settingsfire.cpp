@@ -67,10 +67,10 @@ int saveRepeatedly(const QString& path, const QString& profile, int count)
 }
 
 const QStringList ProfileKeys{
-    "ServerName", "UserName",    "Password",     "NameInBar", "MailReader", "AskBefore",
-    "SMSUserID",  "SMSPassword", "SMSMobile",    "Interval",  "NotifyOnce", "StartReader",
-    "PlaySound",  "AlwaysOnTop", "SysTray",      "Security",  "Port",       "TrustedCertificate",
-    "Popup",      "PushURL",     "PasswordStore"};
+    "ServerName", "UserName",    "Password",      "NameInBar", "MailReader", "AskBefore",
+    "SMSUserID",  "SMSPassword", "SMSMobile",     "Interval",  "NotifyOnce", "StartReader",
+    "PlaySound",  "AlwaysOnTop", "SysTray",       "Security",  "Port",       "TrustedCertificate",
+    "Popup",      "PushURL",     "PasswordStore", "Protocol",  "Folder"};
 
 bool sameRecord(const ProfileSettings& a, const ProfileSettings& b)
 {
