@@ -1,12 +1,14 @@
 # shellcheck shell=bash
 # A throw-away Dovecot POP3 server on 127.0.0.1 for demos and trials.
 # Source this file, then:
-#   dovecot_prepare DIR PORT [USER] [PASSWORD] [TLSPORT]
+#   dovecot_prepare DIR PORT [USER] [PASSWORD] [TLSPORT] [OPTION...]
 #                                                configuration and an empty Maildir under DIR
 #                                                (user alice, password s3cret), written by
 #                                                dovecot-setup beside this file. With TLSPORT
 #                                                also TLS: a throw-away CA in DIR/tls/ca.pem,
-#                                                STLS offered on PORT and POP3S on TLSPORT
+#                                                STLS offered on PORT and POP3S on TLSPORT.
+#                                                OPTIONs go to dovecot-setup as they are
+#                                                (--imap IMAPPORT, --imaps IMAPSPORT, --oauth2)
 #   dovecot_deliver DIR SUBJECT [USER]           one more message in the user's Maildir
 #   dovecot_start DIR                            runs Dovecot in the background (DOVECOT_PID)
 #   dovecot_wait PORT [SECONDS]                  waits until the port takes connections
@@ -32,7 +34,8 @@ dovecot_binary() {
 
 dovecot_prepare() {
     local dir=$1 port=$2 user=${3:-alice} password=${4:-s3cret} tls_port=${5:-}
-    "$DOVECOT_LIB/dovecot-setup" "$dir" "$port" "$user" "$password" ${tls_port:+--tls "$tls_port"}
+    shift $(($# < 5 ? $# : 5))
+    "$DOVECOT_LIB/dovecot-setup" "$dir" "$port" "$user" "$password" ${tls_port:+--tls "$tls_port"} "$@"
 }
 
 dovecot_deliver() {

@@ -25,6 +25,11 @@
 namespace {
 
 constexpr int StartTimeoutMs = 5000;
+constexpr int DoveadmTimeoutMs = 5000;
+// What dovecot-setup --oauth2 expects in a token and where it keeps the key:
+// DIR/keys/<azp>/HS256/<kid>, in base64.
+const QString TokenParty = QStringLiteral("postowl");
+const QString TokenKeyId = QStringLiteral("postowl-test");
 // Making the TLS keys and certificates takes openssl a fraction of a second.
 constexpr int SetupTimeoutMs = 30000;
 
@@ -39,13 +44,27 @@ QString bashProgram()
     return QStandardPaths::findExecutable(QStringLiteral("bash"));
 }
 
-QString dovecotProgram()
+QString sbinProgram(const QString& name)
 {
-    QString program = QStandardPaths::findExecutable(QStringLiteral("dovecot"));
+    QString program = QStandardPaths::findExecutable(name);
     if (program.isEmpty())
         program = QStandardPaths::findExecutable(
-            QStringLiteral("dovecot"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
+            name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
     return program;
+}
+
+QString dovecotProgram()
+{
+    return sbinProgram(QStringLiteral("dovecot"));
+}
+
+// Debian's dovecot-imapd puts it there; elsewhere it may live in libexec.
+bool imapInstalled()
+{
+    for (const char* folder : {"/usr/lib/dovecot", "/usr/libexec/dovecot", "/usr/local/libexec/dovecot"})
+        if (QFileInfo(QLatin1String(folder) + QStringLiteral("/imap")).isExecutable())
+            return true;
+    return false;
 }
 
 // The port stays taken while the probe lives, so two probes never get the same one.
@@ -82,11 +101,14 @@ DovecotServer::~DovecotServer()
     stop();
 }
 
-QString DovecotServer::unavailableReason()
+QString DovecotServer::unavailableReason(bool imap)
 {
     if (dovecotProgram().isEmpty())
         return QStringLiteral(
             "dovecot is not installed: apt-get install dovecot-pop3d (scripts/test installs it)");
+    if (imap && !imapInstalled())
+        return QStringLiteral("Dovecot's IMAP server is not installed: apt-get install dovecot-imapd "
+                              "(scripts/test installs it)");
     if (!QFileInfo::exists(setupScript()))
         return QStringLiteral("the setup script is missing: ") + setupScript();
     if (bashProgram().isEmpty())
@@ -135,17 +157,28 @@ bool DovecotServer::start()
         return false;
     }
     {
-        QTcpServer plain;
-        QTcpServer secure;
-        m_port = freeLoopbackPort(plain);
-        m_tlsPort = m_tls ? freeLoopbackPort(secure) : 0;
-        if (m_port == 0 || (m_tls && m_tlsPort == 0)) {
+        QTcpServer probes[4];
+        m_port = freeLoopbackPort(probes[0]);
+        m_tlsPort = m_tls ? freeLoopbackPort(probes[1]) : 0;
+        m_imapPort = m_imap ? freeLoopbackPort(probes[2]) : 0;
+        m_imapsPort = m_imap && m_tls ? freeLoopbackPort(probes[3]) : 0;
+        if (m_port == 0 || (m_tls && m_tlsPort == 0) || (m_imap && m_imapPort == 0) ||
+            (m_imap && m_tls && m_imapsPort == 0)) {
             fail(QStringLiteral("no free port on 127.0.0.1"));
             return false;
         }
     }
     if (!runSetup())
         return false;
+    if (m_oauth2) {
+        const QString keyFile =
+            m_dir.filePath(QStringLiteral("keys/%1/HS256/%2").arg(TokenParty, TokenKeyId));
+        m_oauthKey = QByteArray::fromBase64(readFile(keyFile).trimmed());
+        if (m_oauthKey.isEmpty()) {
+            fail(QStringLiteral("no token key in ") + keyFile);
+            return false;
+        }
+    }
     for (int i = 0; i < m_initialMessages; ++i) {
         if (!deliverMessage()) {
             fail(QStringLiteral("cannot write a message into ") + mailDirectory());
@@ -224,6 +257,12 @@ bool DovecotServer::runSetup()
     QStringList arguments{setupScript(), m_dir.path(), QString::number(m_port), m_userName, m_password};
     if (m_tls)
         arguments << QStringLiteral("--tls") << QString::number(m_tlsPort);
+    if (m_imap)
+        arguments << QStringLiteral("--imap") << QString::number(m_imapPort);
+    if (m_imapsPort != 0)
+        arguments << QStringLiteral("--imaps") << QString::number(m_imapsPort);
+    if (m_oauth2)
+        arguments << QStringLiteral("--oauth2");
     QProcess setup;
     setup.setProcessChannelMode(QProcess::MergedChannels);
     setup.start(bashProgram(), arguments);
@@ -286,7 +325,46 @@ bool DovecotServer::serveSelfSignedCertificate()
     return false;
 }
 
-bool DovecotServer::deliverMessage(const QString& subject)
+OAuthToken DovecotServer::token(int lifetimeSeconds) const
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 expiry = now + lifetimeSeconds;
+    // Issued no later than it expires, or Dovecot turns it down as
+    // contradictory rather than as expired.
+    return {m_userName, TokenParty, TokenKeyId, qMin(now, expiry), expiry};
+}
+
+QString DovecotServer::oauthToken(int lifetimeSeconds) const
+{
+    return m_oauthKey.isEmpty() ? QString() : token(lifetimeSeconds).signedWith(m_oauthKey);
+}
+
+QString DovecotServer::badlySignedOAuthToken(int lifetimeSeconds) const
+{
+    QByteArray otherKey = m_oauthKey;
+    for (char& byte : otherKey)
+        byte = char(~byte);
+    return m_oauthKey.isEmpty() ? QString() : token(lifetimeSeconds).signedWith(otherKey);
+}
+
+bool DovecotServer::kick()
+{
+    const QString doveadm = sbinProgram(QStringLiteral("doveadm"));
+    if (doveadm.isEmpty() || !isRunning())
+        return false;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(doveadm, {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("dovecot.conf")),
+                            QStringLiteral("kick"), m_userName});
+    // Exits with 0 once it has dropped at least one connection.
+    if (process.waitForFinished(DoveadmTimeoutMs))
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    process.kill();
+    process.waitForFinished(1000);
+    return false;
+}
+
+bool DovecotServer::deliverMessage(const QString& subject, const QString& from)
 {
     ++m_delivered;
     const QString name = QStringLiteral("%1.M%2P%3.postowl-test")
@@ -294,13 +372,14 @@ bool DovecotServer::deliverMessage(const QString& subject)
                              .arg(m_delivered)
                              .arg(QCoreApplication::applicationPid());
     const QString title = subject.isEmpty() ? QStringLiteral("Test message %1").arg(m_delivered) : subject;
-    const QByteArray message = QStringLiteral("From: PostOwl Tests <tests@example.org>\r\n"
+    const QString sender = from.isEmpty() ? QStringLiteral("PostOwl Tests <tests@example.org>") : from;
+    const QByteArray message = QStringLiteral("From: %4\r\n"
                                               "To: %1@example.org\r\n"
                                               "Subject: %2\r\n"
                                               "Message-ID: <%3@postowl.test>\r\n"
                                               "\r\n"
                                               "Body of %2.\r\n")
-                                   .arg(m_userName, title, name)
+                                   .arg(m_userName, title, name, sender)
                                    .toUtf8();
     // Written into tmp/ and moved into new/, so Dovecot never sees half a message.
     const QString staged = mailDirectory() + QStringLiteral("/tmp/") + name;
@@ -317,6 +396,19 @@ int DovecotServer::messagesOnDisk() const
     for (const char* sub : {"new", "cur"})
         count += QDir(mailDirectory() + QLatin1Char('/') + QLatin1String(sub)).entryList(QDir::Files).size();
     return count;
+}
+
+int DovecotServer::unseenOnDisk() const
+{
+    int unseen = QDir(mailDirectory() + QStringLiteral("/new")).entryList(QDir::Files).size();
+    const QStringList current = QDir(mailDirectory() + QStringLiteral("/cur")).entryList(QDir::Files);
+    for (const QString& name : current) {
+        // Maildir keeps the flags in the name: unique:2,FLAGS, S for seen.
+        const qsizetype info = name.lastIndexOf(QStringLiteral(":2,"));
+        if (info < 0 || !name.mid(info + 3).contains(QLatin1Char('S')))
+            ++unseen;
+    }
+    return unseen;
 }
 
 QString DovecotServer::log() const
