@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QObject>
 #include <QString>
 
 // What one count of the folder found.
@@ -30,6 +31,8 @@ struct ImapCount
 // startIdle() and, on each change it is told of, countAgain().
 class ImapSession
 {
+    Q_GADGET
+
 public:
     static constexpr int MaxHeaderFetch = 3;
 
@@ -58,6 +61,7 @@ public:
         ProtocolError,
         ServerClosed, // untagged BYE
     };
+    Q_ENUM(End)
 
     // What the received bytes (or the caller's request) lead to.
     struct Step
