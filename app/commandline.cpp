@@ -87,6 +87,8 @@ QString CommandLine::usage()
                           "For trials against servers of your own:\n"
                           "  POSTOWL_POP3_PORT=<port>             connect to this port instead of the\n"
                           "                                       profile's (110, or 995 for SSL/TLS)\n"
+                          "  POSTOWL_IMAP_PORT=<port>             the same for an IMAP profile (143,\n"
+                          "                                       or 993 for SSL/TLS)\n"
                           "  POSTOWL_SMS_GATEWAY=<host>[:<port>]  send SMS through this host instead of\n"
                           "                                       the gateway\n");
 }

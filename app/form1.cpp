@@ -224,7 +224,11 @@ void Form1::AddTrayIcon()
 void Form1::UpdateTrayIcon()
 {
     m_tray.setIcon(windowIcon());
-    m_tray.setToolTip(windowTitle().left(MaxTooltipLength));
+    // A watched folder that is being reconnected says so, and why.
+    QString tip = windowTitle();
+    if (!m_run.ConnectionNote.isEmpty())
+        tip += QLatin1Char('\n') + m_run.ConnectionNote;
+    m_tray.setToolTip(tip.left(MaxTooltipLength));
 }
 
 void Form1::trayActivated(QSystemTrayIcon::ActivationReason reason)
@@ -310,6 +314,7 @@ void Form1::mnuAbout_Click()
 void Form1::setTrialOverrides(const TrialOverrides& overrides)
 {
     m_mailCheck.setPort(overrides.pop3Port);
+    m_mailCheck.setImapPort(overrides.imapPort);
     m_sms.setGateway(overrides.smsHost, overrides.smsPort);
 }
 

@@ -23,6 +23,7 @@ TrialOverrides TrialOverrides::fromEnvironment()
 {
     TrialOverrides overrides;
     overrides.pop3Port = portFrom("POSTOWL_POP3_PORT", qEnvironmentVariable("POSTOWL_POP3_PORT"));
+    overrides.imapPort = portFrom("POSTOWL_IMAP_PORT", qEnvironmentVariable("POSTOWL_IMAP_PORT"));
 
     // Ignored rather than half used: sending the password to a host made of
     // the wrong half of a typo helps nobody.

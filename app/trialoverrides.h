@@ -10,6 +10,8 @@ struct TrialOverrides
 {
     // POSTOWL_POP3_PORT: replaces the profile's port; 0 when unset.
     quint16 pop3Port = 0;
+    // POSTOWL_IMAP_PORT: the same for an IMAP profile.
+    quint16 imapPort = 0;
     // POSTOWL_SMS_GATEWAY ("host" or "host:port"): replaces the SMS gateway; an empty host when unset.
     QString smsHost;
     quint16 smsPort = 0;

@@ -124,6 +124,11 @@ void About::About_Form_Load()
         ui->Label8->setText(QStringLiteral("Next mail check at ") +
                             dateTimeText(m_run.LastCheckTime.addSecs(interval)));
     }
+    // A watched folder has no next time: it waits for the server, or is being reconnected.
+    if (!m_run.ConnectionNote.isEmpty())
+        ui->Label8->setText(m_run.ConnectionNote);
+    else if (m_run.AwaitingNotice)
+        ui->Label8->setText(QStringLiteral("Next mail check when the server tells of new mail"));
     ui->Label11->setText(QStringLiteral("Rev %1.%2.%3")
                              .arg(ProgramInfo::Major)
                              .arg(ProgramInfo::Minor)

@@ -11,10 +11,12 @@
 #include "settingsstore.h"
 #include "statuscolors.h"
 
+#include <QNetworkInformation>
+
 MailCheck::MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desktop& desktop,
                      MailCheckView& view, QObject* parent)
     : QObject(parent), m_run(run), m_store(store), m_clock(clock), m_desktop(desktop), m_view(view),
-      m_notification(run, clock, desktop, view)
+      m_notification(run, clock, desktop, view), m_imap(clock)
 {
     Timer1.setInterval(5000);
     connect(&Timer1, &QTimer::timeout, this, &MailCheck::Timer1_Timer);
@@ -25,6 +27,12 @@ MailCheck::MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desk
     connect(&m_conversation, &Pop3Conversation::ended, this, &MailCheck::conversationEnded,
             Qt::QueuedConnection);
     connect(&m_conversation, &Pop3Conversation::dialogue, this, &MailCheck::dialogue);
+    // Queued for the same reason: the watcher tells from inside readyRead.
+    connect(&m_imap, &ImapWatcher::counted, this, &MailCheck::imapCounted, Qt::QueuedConnection);
+    connect(&m_imap, &ImapWatcher::failed, this, &MailCheck::imapFailed, Qt::QueuedConnection);
+    connect(&m_imap, &ImapWatcher::idlingChanged, this,
+            [this](bool idling) { m_run.AwaitingNotice = idling; });
+    connect(&m_imap, &ImapWatcher::dialogue, this, &MailCheck::dialogue);
 }
 
 void MailCheck::start()
@@ -38,18 +46,44 @@ void MailCheck::stop()
 {
     m_started = false;
     Timer1.stop();
+    m_imap.stop();
 }
 
 void MailCheck::pause()
 {
     Timer1.stop();
+    // What the watched folder counts meanwhile waits until the dialog is closed.
+    m_imap.hold(true);
 }
 
 void MailCheck::resume()
 {
+    m_imap.hold(false);
+    // Watching another server, folder or account than the profile now names:
+    // connect anew. Anything else that was applied is read at the next count.
+    if (m_imap.isWatching() && (!isImap() || !sameConnection(m_imap.options(), imapOptions()))) {
+        m_imap.stop();
+        m_run.AwaitingNotice = false;
+        if (m_started && !m_checking && isImap()) {
+            startCheck();
+            return;
+        }
+    }
     // A check under way resumes the timer itself when it ends.
     if (m_started && !m_checking)
         Timer1.start();
+}
+
+bool MailCheck::sameConnection(const ImapSession::Options& a, const ImapSession::Options& b)
+{
+    return a.userName == b.userName && a.password == b.password && a.bearerToken == b.bearerToken &&
+           a.host == b.host && a.port == b.port && a.folder == b.folder && a.startTls == b.startTls &&
+           a.fetchHeaders == b.fetchHeaders;
+}
+
+bool MailCheck::isImap() const
+{
+    return m_run.ProfileSettings.Protocol == 1;
 }
 
 qint64 MailCheck::minutesBetween(const QDateTime& from, const QDateTime& to)
@@ -62,6 +96,8 @@ qint64 MailCheck::minutesBetween(const QDateTime& from, const QDateTime& to)
 
 void MailCheck::Timer1_Timer()
 {
+    if (isImap())
+        m_imap.checkClock();
     if (!m_run.LastCheckTime.isNull() &&
         minutesBetween(m_run.LastCheckTime, m_clock.now()) < m_run.ProfileSettings.Interval)
         return;
@@ -70,6 +106,10 @@ void MailCheck::Timer1_Timer()
     // The passwords are still on their way from the desktop keyring; a later
     // tick starts the check once they are here (or the keyring has failed).
     if (m_run.PasswordsPending)
+        return;
+    // A watched folder tells of its mail itself; a lost connection is retried
+    // by the watcher.
+    if (isImap() && m_imap.isWatching())
         return;
     startCheck();
 }
@@ -83,10 +123,6 @@ void MailCheck::startCheck()
     Timer1.setInterval(5000);
     m_view.setStatusColor(StatusColors::checking());
     m_view.setStatusText(QStringLiteral("Starting"));
-    const ProfileSettings& settings = m_run.ProfileSettings;
-    MailConnection& connection = m_conversation.connection();
-    connection.setRemote(settings.ServerName, m_portOverride ? m_portOverride : profilePort(settings));
-    connection.setSecurity(settings.Security, settings.TrustedCertificate);
 
     if (trimBlanks(m_run.ProfileSettings.Password).isEmpty()) {
         // Typed passwords live for this run only; the prompt never stores them.
@@ -96,7 +132,54 @@ void MailCheck::startCheck()
 
     m_view.setStatusText(QStringLiteral("Checking Mail"));
     // The record is read as it is now: the prompt may just have filled it.
+    if (isImap()) {
+        configure(m_imap.conversation().connection());
+        watchNetwork();
+        m_imap.start(imapOptions());
+        return;
+    }
+    configure(m_conversation.connection());
     m_conversation.connectToServer({m_run.ProfileSettings.UserName, m_run.ProfileSettings.Password});
+}
+
+void MailCheck::configure(MailConnection& connection) const
+{
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    const quint16 overridePort = isImap() ? m_imapPortOverride : m_portOverride;
+    connection.setRemote(settings.ServerName, overridePort ? overridePort : profilePort(settings));
+    connection.setSecurity(settings.Security, settings.TrustedCertificate);
+    connection.addCaCertificates(m_extraCas);
+}
+
+ImapSession::Options MailCheck::imapOptions() const
+{
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    ImapSession::Options options;
+    options.userName = settings.UserName;
+    options.password = settings.Password;
+    options.host = settings.ServerName;
+    options.port = profilePort(settings);
+    options.folder = settings.Folder.isEmpty() ? QStringLiteral("INBOX") : settings.Folder;
+    options.startTls = settings.Security == MailConnection::StartTls;
+    options.tlsRequired = options.startTls;
+    return options;
+}
+
+void MailCheck::watchNetwork()
+{
+    // Loaded only for a profile that keeps a connection open. A backend that
+    // cannot tell, or none at all, never stops the checks: the watcher's
+    // own retries go on regardless.
+    if (m_networkWatched)
+        return;
+    m_networkWatched = true;
+    if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
+        return;
+    connect(QNetworkInformation::instance(), &QNetworkInformation::reachabilityChanged, this,
+            [this](QNetworkInformation::Reachability reachability) {
+                if (reachability == QNetworkInformation::Reachability::Online)
+                    m_imap.networkBack();
+            });
 }
 
 void MailCheck::checkNow()
@@ -104,7 +187,46 @@ void MailCheck::checkNow()
     m_run.LastCheckTime = QDateTime();
     // Refresh is the user asking again: a certificate refused earlier is asked about anew.
     m_declinedFingerprint.clear();
+    if (isImap() && m_imap.isWatching()) {
+        m_imap.countNow();
+        return;
+    }
     Timer1_Timer();
+}
+
+void MailCheck::imapCounted(const CheckOutcome& outcome)
+{
+    if (outcome.greeted) {
+        m_run.ServerGreeting = outcome.greeting;
+        m_run.ServerTransport = outcome.transport;
+    }
+    m_run.ConnectionNote.clear();
+    endConversation();
+    m_notification.handleCount(outcome.count, outcome.arrived);
+    emit checkEnded();
+}
+
+void MailCheck::imapFailed(const CheckOutcome& outcome, bool willRetry)
+{
+    if (!willRetry) {
+        m_run.ConnectionNote.clear();
+        conversationEnded(outcome);
+        return;
+    }
+    if (outcome.greeted) {
+        m_run.ServerGreeting = outcome.greeting;
+        m_run.ServerTransport = outcome.transport;
+    }
+    // No box: the watcher reconnects by itself. A count already shown stays
+    // while it does; the tooltip and the About box say why.
+    m_run.ConnectionNote = QStringLiteral("Reconnecting: ") + outcome.description;
+    if (m_run.LastCheckTime.isNull() || m_checking) {
+        m_view.setStatusColor(StatusColors::failure());
+        m_view.setStatusText(QStringLiteral("Problem."));
+    }
+    m_view.UpdateTrayIcon();
+    endConversation();
+    emit checkEnded();
 }
 
 void MailCheck::conversationEnded(const CheckOutcome& outcome)
@@ -136,17 +258,22 @@ void MailCheck::conversationEnded(const CheckOutcome& outcome)
         if (askToTrustCertificate(outcome)) {
             // Straight into the next check, which now accepts the certificate.
             m_checking = false;
+            m_imap.stop();
             startCheck();
             return;
         }
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Problem."));
         break;
+    case CheckOutcome::End::TokenRefused:
+    case CheckOutcome::End::ServerClosed:
     case CheckOutcome::End::SocketError:
         // The conversation has already let go of the server while the user reads this.
-        m_desktop.message(m_view.dialogParent(), QMessageBox::Warning, ProgramInfo::title(),
-                          QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n") +
-                              outcome.description);
+        if (!isImap())
+            m_desktop.message(
+                m_view.dialogParent(), QMessageBox::Warning, ProgramInfo::title(),
+                QStringLiteral("The following TCP/IP communications error was reported: \r\n\r\n") +
+                    outcome.description);
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Problem."));
         break;

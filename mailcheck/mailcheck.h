@@ -1,6 +1,7 @@
 #pragma once
 
 #include "checkoutcome.h"
+#include "imapwatcher.h"
 #include "newmailnotification.h"
 #include "pop3conversation.h"
 
@@ -46,17 +47,17 @@ public:
     Pop3Session::State Pop3State() const { return m_conversation.Pop3State(); }
     bool isTicking() const { return Timer1.isActive(); }
     int tickInterval() const { return Timer1.interval(); }
-    // Replaces the profile's port, for trials; 0 goes back to the profile's.
+    // Replace the profile's port, for trials; 0 goes back to the profile's.
     void setPort(quint16 port) { m_portOverride = port; }
+    void setImapPort(quint16 port) { m_imapPortOverride = port; }
+    // The watcher of an IMAP profile's folder.
+    ImapWatcher& imapWatcher() { return m_imap; }
     // The profile's port, or the standard one of its security.
     static quint16 profilePort(const ProfileSettings& settings);
     void setStallTimeout(int milliseconds) { m_conversation.connection().setStallTimeout(milliseconds); }
     void setDeadline(int milliseconds) { m_conversation.connection().setDeadline(milliseconds); }
     // Certificate authorities trusted besides the system's, for tests.
-    void addCaCertificates(const QList<QSslCertificate>& certificates)
-    {
-        m_conversation.connection().addCaCertificates(certificates);
-    }
+    void addCaCertificates(const QList<QSslCertificate>& certificates) { m_extraCas += certificates; }
 
     // Whole minute boundaries crossed from one moment to the other, on the wall clock.
     static qint64 minutesBetween(const QDateTime& from, const QDateTime& to);
@@ -74,6 +75,13 @@ signals:
 private:
     void startCheck();
     void conversationEnded(const CheckOutcome& outcome);
+    bool isImap() const;
+    void configure(MailConnection& connection) const;
+    ImapSession::Options imapOptions() const;
+    static bool sameConnection(const ImapSession::Options& a, const ImapSession::Options& b);
+    void watchNetwork();
+    void imapCounted(const CheckOutcome& outcome);
+    void imapFailed(const CheckOutcome& outcome, bool willRetry);
     // Asks whether to trust the certificate the conversation refused; true on Yes.
     bool askToTrustCertificate(const CheckOutcome& outcome);
     void endConversation();
@@ -86,7 +94,11 @@ private:
     Desktop& m_desktop;
     MailCheckView& m_view;
     NewMailNotification m_notification;
+    ImapWatcher m_imap;
     quint16 m_portOverride = 0;
+    quint16 m_imapPortOverride = 0;
+    QList<QSslCertificate> m_extraCas;
+    bool m_networkWatched = false;
     // The certificate the user last refused to trust, and when.
     QString m_declinedFingerprint;
     QDateTime m_declinedAt;

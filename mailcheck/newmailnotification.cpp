@@ -14,7 +14,7 @@ NewMailNotification::NewMailNotification(GeneralStuff& run, Clock& clock, Deskto
 {
 }
 
-void NewMailNotification::handleCount(int count)
+void NewMailNotification::handleCount(int count, std::optional<bool> arrived)
 {
     const bool mailWaiting = count != 0;
     const QString status =
@@ -33,7 +33,10 @@ void NewMailNotification::handleCount(int count)
 
     if (!mailWaiting)
         return;
-    if (m_run.ProfileSettings.NotifyOnce != 0 && count == previousCount)
+    // Notify only once: a count that did not change, or with IMAP a count
+    // that no new message raised (mail read elsewhere lowers it), stays quiet.
+    const bool same = arrived ? !*arrived : count == previousCount;
+    if (m_run.ProfileSettings.NotifyOnce != 0 && same)
         return;
     notify(status);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 class Clock;
 class Desktop;
 class MailCheckView;
@@ -12,7 +14,9 @@ class NewMailNotification
 public:
     NewMailNotification(GeneralStuff& run, Clock& clock, Desktop& desktop, MailCheckView& view);
 
-    void handleCount(int count);
+    // arrived: for a watched IMAP folder, whether new mail came since the
+    // last count; "Notify only once" then goes by arrivals, not by counts.
+    void handleCount(int count, std::optional<bool> arrived = std::nullopt);
 
 private:
     void notify(const QString& status);

@@ -24,6 +24,11 @@ struct GeneralStuff
     // protocol ("TLS 1.3") once a handshake completed, empty for a plain one.
     QString ServerTransport;
 
+    // A watched IMAP folder: true while the connection idles, waiting for the
+    // server's notice of new mail; and why it is being reconnected, if it is.
+    bool AwaitingNotice = false;
+    QString ConnectionNote;
+
     // True exactly while "Do you want to start your mail reader ?" is open.
     bool ReaderQuestionOpen = false;
 

@@ -98,7 +98,7 @@ void TestCommandLine::answersWithoutDisplay_data()
     QTest::addColumn<QStringList>("expected");
 
     const QStringList usage{"Usage: postowl [--verbose] [profile name]\n",
-                            "$XDG_CONFIG_HOME/POSTOWL/POSTOWL.conf", "POSTOWL_POP3_PORT",
+                            "$XDG_CONFIG_HOME/POSTOWL/POSTOWL.conf", "POSTOWL_POP3_PORT", "POSTOWL_IMAP_PORT",
                             "POSTOWL_SMS_GATEWAY"};
     const QString version = QStringLiteral("postowl %1.%2.%3.%4\n")
                                 .arg(POSTOWL_VERSION_MAJOR)
@@ -250,7 +250,7 @@ void TestCommandLine::trialOverrides()
     QFETCH(QString, expectedName);
     QFETCH(bool, warned);
 
-    for (const char* name : {"POSTOWL_POP3_PORT", "POSTOWL_SMS_GATEWAY"})
+    for (const char* name : {"POSTOWL_POP3_PORT", "POSTOWL_IMAP_PORT", "POSTOWL_SMS_GATEWAY"})
         qunsetenv(name);
     if (!value.isNull())
         qputenv(variable.constData(), value);
@@ -263,7 +263,8 @@ void TestCommandLine::trialOverrides()
     qunsetenv(variable.constData());
 
     if (expectedName.isEmpty()) {
-        QCOMPARE(QString::number(overrides.pop3Port), expected);
+        QCOMPARE(QString::number(variable.contains("IMAP") ? overrides.imapPort : overrides.pop3Port),
+                 expected);
         return;
     }
     GeneralStuff run;
