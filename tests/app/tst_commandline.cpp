@@ -180,6 +180,12 @@ void TestCommandLine::verboseLogNeverShowsThePassword_data()
                                       << "USER alice";
     QTest::newRow("terminal escape") << "-ERR \x1b[2Jgone"
                                      << "-ERR \\x1b[2Jgone";
+    QTest::newRow("C1 control sequence introducer")
+        << QStringLiteral("-ERR \u009b2Jgone") << "-ERR \\x9b2Jgone";
+    QTest::newRow("C1 operating system command")
+        << QStringLiteral("+OK \u009d0;owned\u0007 ready") << "+OK \\x9d0;owned\\x07 ready";
+    QTest::newRow("bidi override, accents and emoji kept")
+        << QStringLiteral("+OK B\u00fcro \U0001f989 \u202egnp") << "+OK Büro 🦉 \\u{202e}gnp";
 }
 
 void TestCommandLine::verboseLogNeverShowsThePassword()
