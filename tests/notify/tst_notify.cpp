@@ -141,6 +141,7 @@ void TestNotify::push_data()
     QTest::newRow("server error") << "500" << 1;
     QTest::newRow("connection refused") << "refused" << 0;
     QTest::newRow("redirect to another origin") << "redirect" << 1;
+    QTest::newRow("answer that never ends") << "endless" << 1;
 }
 
 void TestNotify::push()
@@ -159,6 +160,8 @@ void TestNotify::push()
         server.setStatusOverride(500);
     } else if (fault == QLatin1String("redirect")) {
         server.setRedirect("/postowl", elsewhere.url(QStringLiteral("/postowl")));
+    } else if (fault == QLatin1String("endless")) {
+        server.setEndlessBody(true);
     } else if (fault == QLatin1String("refused")) {
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
