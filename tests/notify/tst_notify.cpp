@@ -67,6 +67,8 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void desktopNotificationReplacedAndChosen();
     void unansweredServiceIsAskedOnce();
+    void bodyEscapedOnlyForMarkup_data();
+    void bodyEscapedOnlyForMarkup();
     void push_data();
     void push();
     void switchedOffSendsNothing();
@@ -130,6 +132,37 @@ void TestNotify::unansweredServiceIsAskedOnce()
     QCOMPARE(unanswered.size(), 2);
     QCOMPARE(unanswered.last().at(1).toString(), QStringLiteral("Home - 2 message(s)"));
     QVERIFY(service.calls.isEmpty());
+}
+
+void TestNotify::bodyEscapedOnlyForMarkup_data()
+{
+    QTest::addColumn<QStringList>("capabilities");
+    QTest::addColumn<QString>("body");
+
+    const QString name = QStringLiteral("Tom & Jerry <home> - 1 message(s)");
+    QTest::newRow("plain text service") << QStringList{"body"} << name;
+    QTest::newRow("body-markup announced")
+        << QStringList{"body", "body-markup"} << "Tom &amp; Jerry &lt;home&gt; - 1 message(s)";
+}
+
+void TestNotify::bodyEscapedOnlyForMarkup()
+{
+    QFETCH(QStringList, capabilities);
+    QFETCH(QString, body);
+    if (!sessionBus())
+        QSKIP("needs a session bus (run under dbus-run-session)");
+    StandInNotifications service;
+    QVERIFY(service.registered());
+    service.capabilities = capabilities;
+    DesktopNotifier notifier;
+    QSignalSpy shown(&notifier, &DesktopNotifier::shown);
+
+    for (int i = 0; i < 2; ++i)
+        notifier.show(QStringLiteral("A & <b>"), QStringLiteral("Tom & Jerry <home> - 1 message(s)"), {});
+    QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(service.capabilityQuestions, 1);
+    QCOMPARE(service.calls.at(1).summary, QStringLiteral("A & <b>"));
+    QCOMPARE(service.calls.at(1).body, body);
 }
 
 void TestNotify::push_data()
