@@ -10,6 +10,10 @@
 #include <QThread>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
+#include <sys/un.h>
+#endif
+
 namespace {
 
 const QByteArray RaiseRequest = QByteArrayLiteral("raise\n");
@@ -25,10 +29,21 @@ SingleInstance::SingleInstance(const QString& profileName, const QString& folder
 #ifdef Q_OS_UNIX
     // A full path keeps the socket in the user's own folder instead of /tmp.
     m_serverName = m_folder + QLatin1Char('/') + m_key + QStringLiteral(".socket");
+#ifdef Q_OS_LINUX
+    // A socket's path has to fit sockaddr_un, with its terminating NUL. Beyond
+    // that, the abstract namespace has no files and no length to speak of; its
+    // name comes from the full path, so it stays the user's and the profile's.
+    if (QFile::encodeName(m_serverName).size() >= qsizetype(sizeof(sockaddr_un::sun_path))) {
+        const QByteArray path = QCryptographicHash::hash(m_serverName.toUtf8(), QCryptographicHash::Sha256);
+        m_serverName = QStringLiteral("postowl-") + QString::fromLatin1(path.toHex().left(32));
+        m_abstract = true;
+    }
+#endif
 #else
     m_serverName = m_key;
 #endif
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    m_server.setSocketOptions(m_abstract ? QLocalServer::AbstractNamespaceOption
+                                         : QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server.nextPendingConnection())
             answer(socket);
@@ -81,7 +96,8 @@ SingleInstance::Claim SingleInstance::claim(int timeoutMs)
 void SingleInstance::listen()
 {
     // We hold the lock: a socket left behind by a crashed run is ours to remove.
-    QLocalServer::removeServer(m_serverName);
+    if (!m_abstract)
+        QLocalServer::removeServer(m_serverName);
     if (!m_server.listen(m_serverName))
         qWarning("PostOwl: cannot listen on %s: %s", qPrintable(m_serverName),
                  qPrintable(m_server.errorString()));
@@ -122,6 +138,8 @@ bool SingleInstance::askToRaise(int timeoutMs)
     connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
     connect(&socket, &QLocalSocket::errorOccurred, &loop, &QEventLoop::quit);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (m_abstract)
+        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket.connectToServer(m_serverName);
     // A run in this very process answers from this event loop, so wait in one.
     if (socket.state() != QLocalSocket::UnconnectedState)

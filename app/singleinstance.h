@@ -13,6 +13,8 @@ class QLockFile;
 // of the same profile finds the lock taken, asks the running one through the
 // socket to bring its window up, and ends. Both names come from a hash of the
 // profile name, so any name is safe and different profiles run side by side.
+// Where the folder's path is too long for a socket's name, the socket lives in
+// Linux's abstract namespace under a name taken from that path.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -48,6 +50,7 @@ private:
     QString m_folder;
     QString m_key;
     QString m_serverName;
+    bool m_abstract = false;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer m_server;
 };

@@ -38,6 +38,7 @@ private slots:
     void parse();
     void answersWithoutDisplay_data();
     void answersWithoutDisplay();
+    void oneRunPerProfile_data();
     void oneRunPerProfile();
     void secondStartRaisesTheRunningOne();
     void verboseLogNeverShowsThePassword_data();
@@ -113,21 +114,33 @@ void TestCommandLine::answersWithoutDisplay()
         QVERIFY2(output.contains(text), qPrintable(text));
 }
 
+void TestCommandLine::oneRunPerProfile_data()
+{
+    QTest::addColumn<int>("folderLength"); // 0: the throw-away folder itself
+
+    QTest::newRow("runtime folder") << 0;
+    QTest::newRow("runtime folder of 150 bytes") << 150;
+}
+
 void TestCommandLine::oneRunPerProfile()
 {
+    QFETCH(int, folderLength);
     QTemporaryDir dir;
+    QString folder = dir.path();
+    if (folderLength > 0)
+        folder += '/' + QString(folderLength - folder.size() - 1, 'f');
     // Hashed names: a profile that looks like a path stays in the folder.
-    auto first = std::make_unique<SingleInstance>("../Home/Office", dir.path());
+    auto first = std::make_unique<SingleInstance>("../Home/Office", folder);
     QSignalSpy raised(first.get(), &SingleInstance::raiseRequested);
     QCOMPARE(first->claim(), SingleInstance::Claim::First);
-    QCOMPARE(QFileInfo(first->lockFileName()).absolutePath(), dir.path());
+    QCOMPARE(QFileInfo(first->lockFileName()).absolutePath(), folder);
 
-    QCOMPARE(SingleInstance("../Home/Office", dir.path()).claim(2000), SingleInstance::Claim::OtherRaised);
+    QCOMPARE(SingleInstance("../Home/Office", folder).claim(2000), SingleInstance::Claim::OtherRaised);
     QCOMPARE(raised.count(), 1);
-    QCOMPARE(SingleInstance("Home Office", dir.path()).claim(), SingleInstance::Claim::First);
+    QCOMPARE(SingleInstance("Home Office", folder).claim(), SingleInstance::Claim::First);
 
     first.reset();
-    QCOMPARE(SingleInstance("../Home/Office", dir.path()).claim(), SingleInstance::Claim::First);
+    QCOMPARE(SingleInstance("../Home/Office", folder).claim(), SingleInstance::Claim::First);
 }
 
 void TestCommandLine::secondStartRaisesTheRunningOne()
