@@ -3,6 +3,8 @@
 #include "verboselog.h"
 
 #include <QBuffer>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -117,22 +119,48 @@ void TestCommandLine::answersWithoutDisplay()
 void TestCommandLine::oneRunPerProfile_data()
 {
     QTest::addColumn<int>("folderLength"); // 0: the throw-away folder itself
+    QTest::addColumn<QString>("situation");
 
-    QTest::newRow("runtime folder") << 0;
-    QTest::newRow("runtime folder of 150 bytes") << 150;
+    QTest::newRow("runtime folder") << 0 << "";
+    QTest::newRow("runtime folder of 150 bytes") << 150 << "";
+    QTest::newRow("a client that stays silent is hung up on") << 0 << "silent client";
+    QTest::newRow("crashed run's lock, its PID now another process's") << 0 << "reused pid";
 }
 
 void TestCommandLine::oneRunPerProfile()
 {
     QFETCH(int, folderLength);
+    QFETCH(QString, situation);
     QTemporaryDir dir;
     QString folder = dir.path();
     if (folderLength > 0)
         folder += '/' + QString(folderLength - folder.size() - 1, 'f');
+    if (situation == "reused pid") {
+        // The crashed run's PID names a living process of the same program
+        // now (this one), which started at another time than the record says.
+        QVERIFY(QDir().mkpath(folder));
+        const SingleInstance crashed("../Home/Office", folder);
+        QFile lock(crashed.lockFileName()), record(crashed.ownerFileName());
+        QByteArray contents;
+        {
+            QLockFile held(lock.fileName());
+            QVERIFY(held.tryLock(0) && lock.open(QIODevice::ReadOnly));
+            contents = lock.readAll();
+            lock.close();
+        }
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(contents) && record.open(QIODevice::WriteOnly));
+        record.write(QByteArray::number(QCoreApplication::applicationPid()) + "\n1\n../Home/Office\n");
+    }
     // Hashed names: a profile that looks like a path stays in the folder.
     auto first = std::make_unique<SingleInstance>("../Home/Office", folder);
     QSignalSpy raised(first.get(), &SingleInstance::raiseRequested);
-    QCOMPARE(first->claim(), SingleInstance::Claim::First);
+    QCOMPARE(first->claim(1000), SingleInstance::Claim::First);
+    if (situation == "silent client") {
+        QLocalSocket silent;
+        silent.connectToServer(first->serverName());
+        QVERIFY(silent.waitForConnected(1000));
+        QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QLocalSocket::UnconnectedState, 5000);
+    }
     QCOMPARE(QFileInfo(first->lockFileName()).absolutePath(), folder);
 
     QCOMPARE(SingleInstance("../Home/Office", folder).claim(2000), SingleInstance::Claim::OtherRaised);
