@@ -100,7 +100,7 @@ private:
     SmsClient m_sms;
     DesktopNotifier m_notifier;
     PushClient m_push;
-    PasswordKeyring m_keyring;
+    PasswordKeyring m_keyring{this}; // a child, so a test can find it and shorten its deadline
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
     bool m_placed = false; // shown, or put where the profile says

@@ -69,6 +69,6 @@ private:
     SettingsStore& m_store;
     Desktop& m_desktop;
     AccountHost& m_host;
-    PasswordKeyring m_keyring;
-    bool m_waiting = false; // for the keyring, in the middle of a save
+    PasswordKeyring m_keyring{this}; // a child, so a test can find it and shorten its deadline
+    bool m_waiting = false;          // for the keyring, in the middle of a save
 };
