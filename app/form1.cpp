@@ -33,7 +33,7 @@ QIcon mailboxIcon(bool mailWaiting)
 Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& clock, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_run(run), m_store(store), m_desktop(desktop),
       m_mailCheck(run, store, clock, desktop, *this), m_sms(run, m_network), m_push(m_network),
-      m_passwords(run, store)
+      m_passwords(run, store, *this)
 {
     // The icons live in this static library; make sure they are linked in.
     Q_INIT_RESOURCE(icons);

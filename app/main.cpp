@@ -32,6 +32,7 @@ int main(int argc, char* argv[])
     QApplication application(qtArgc, argv);
     // The window spends most of its life hidden in the tray; only Exit ends the run.
     QApplication::setQuitOnLastWindowClosed(false);
+    QGuiApplication::setDesktopFileName(ProgramInfo::componentId());
     // Where the desktop lacks the window's font, its free look-alike will do.
     QFont::insertSubstitution(QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue"));
     // Starting with the desktop is the autostart entry's business; a session

@@ -13,6 +13,14 @@ class QLockFile;
 // of the same profile finds the lock taken, asks the running one through the
 // socket to bring its window up, and ends. Both names come from a hash of the
 // profile name, so any name is safe and different profiles run side by side.
+// Where the folder's path is too long for a socket's name, the socket lives in
+// Linux's abstract namespace under a name taken from that path.
+//
+// A lock outlives a run that crashed. Qt takes it over when its process is
+// gone or is another program; beside the lock, the holder records its
+// process's start time and its profile, so that a lock whose PID has since
+// been given to another process (another profile's PostOwl, say) is taken
+// over too.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -24,6 +32,9 @@ public:
         OtherUnreachable // another run holds the lock but did not answer
     };
 
+    // How long the raise socket waits for a client's request before it hangs up.
+    static constexpr int RequestTimeoutMs = 2000;
+
     explicit SingleInstance(const QString& profileName, const QString& folder = runtimeFolder(),
                             QObject* parent = nullptr);
     ~SingleInstance() override;
@@ -34,6 +45,8 @@ public:
 
     static QString runtimeFolder();
     QString lockFileName() const;
+    // The holder's record: its PID, its process's start time and its profile.
+    QString ownerFileName() const;
     QString serverName() const { return m_serverName; }
 
 signals:
@@ -42,12 +55,16 @@ signals:
 
 private:
     void listen();
+    void recordOwner();
+    bool holderIsGone() const;
     void answer(class QLocalSocket* socket);
     bool askToRaise(int timeoutMs);
 
+    QString m_profileName;
     QString m_folder;
     QString m_key;
     QString m_serverName;
+    bool m_abstract = false;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer m_server;
 };

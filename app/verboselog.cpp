@@ -30,13 +30,19 @@ QString VerboseLog::cleaned(const QString& line)
         text.chop(1);
     text.replace(password, QStringLiteral("PASS ****"));
 
+    // Whole code points, so that a character beyond the BMP is judged (and
+    // kept) as one. Not printable are the C0 and C1 controls, DEL (a terminal
+    // takes U+009B as CSI just like ESC [), format characters such as the
+    // bidirectional overrides, and anything unassigned.
     QString shown;
     shown.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    for (const char32_t c : text.toUcs4()) {
+        if (QChar::isPrint(c))
+            shown += QString::fromUcs4(&c, 1);
+        else if (c <= 0xff)
+            shown += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
         else
-            shown += c;
+            shown += QStringLiteral("\\u{%1}").arg(uint(c), 4, 16, QLatin1Char('0'));
     }
     return shown;
 }

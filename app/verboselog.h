@@ -19,8 +19,9 @@ public:
     explicit VerboseLog(QIODevice& device, QObject* parent = nullptr);
 
     // One line of the dialogue. A password that reaches this far is still
-    // never written, and control characters (a server's terminal escapes)
-    // are written as \xNN rather than sent to the terminal.
+    // never written, and characters that are not printable (a server's
+    // terminal escapes, C1 controls included) are written as \xNN or \u{NNNN}
+    // rather than sent to the terminal.
     void write(const QString& line);
 
     static QString cleaned(const QString& line);

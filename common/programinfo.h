@@ -23,6 +23,13 @@ inline QString title()
     return QStringLiteral("PostOwl %1.%2").arg(Major).arg(Minor);
 }
 
+// The AppStream component id, which also names the menu entry
+// (example.postowl.PostOwl.desktop), so a Wayland desktop can match the window to it.
+inline QString componentId()
+{
+    return QStringLiteral("example.postowl.PostOwl");
+}
+
 // "1.5.0.10": the build's whole version, as "postowl --version" prints it.
 inline QString version()
 {

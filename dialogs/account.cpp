@@ -48,7 +48,7 @@ const QString LongPasswordMessage =
 Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, AccountHost& host,
                  const QString& smsGatewayHost, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::Account>()), m_run(run), m_store(store), m_desktop(desktop),
-      m_host(host), m_passwords(run, store), m_options(new ServerOptions(this))
+      m_host(host), m_passwords(run, store, *this), m_options(new ServerOptions(this))
 {
     ui->setupUi(this);
     // A small fixed tool window: close box only, no taskbar entry.

@@ -9,6 +9,8 @@
 #include <QDBusPendingReply>
 #include <QVariantMap>
 
+#include <utility>
+
 namespace {
 
 // The icon as the service's "image-data" hint: width, height, row stride, alpha,
@@ -29,8 +31,15 @@ QVariant imageHint(const QImage& icon)
 
 DesktopNotifier::DesktopNotifier(QObject* parent) : DesktopNotifier(QDBusConnection::sessionBus(), parent) {}
 
-DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), m_bus(bus)
+DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent), m_bus(bus), m_capabilities(bus)
 {
+    connect(&m_capabilities, &NotificationCapabilities::known, this, &DesktopNotifier::sendWaiting);
+    // A service that cannot say what it can do is not there to show anything.
+    connect(&m_capabilities, &NotificationCapabilities::failed, this, [this] {
+        m_serviceMissing = true;
+        sendWaiting();
+    });
     // Every notification service sends its action signal to every listener;
     // only our own notification's counts (see ActionInvoked).
     if (m_bus.isConnected())
@@ -44,13 +53,37 @@ void DesktopNotifier::show(const QString& summary, const QString& body, const QI
         emit unanswered(summary, body);
         return;
     }
+    if (!m_capabilities.isKnown()) {
+        m_waiting.append({summary, body, icon});
+        m_capabilities.lookUp();
+        return;
+    }
+    send({summary, body, icon});
+}
+
+void DesktopNotifier::sendWaiting()
+{
+    for (const Notification& notification : std::exchange(m_waiting, {})) {
+        if (m_serviceMissing)
+            emit unanswered(notification.summary, notification.body);
+        else
+            send(notification);
+    }
+}
+
+void DesktopNotifier::send(const Notification& notification)
+{
+    const QString& summary = notification.summary;
+    const QString& body = notification.body;
+    const QImage& icon = notification.icon;
+    const QString shownBody = m_capabilities.has(QStringLiteral("body-markup")) ? body.toHtmlEscaped() : body;
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(Service), QLatin1String(Path),
                                                        QLatin1String(Interface), QStringLiteral("Notify"));
     QVariantMap hints;
     if (!icon.isNull())
         hints.insert(QStringLiteral("image-data"), imageHint(icon));
     // Replacing the last one keeps a single notification however often mail comes.
-    call << ProgramInfo::applicationTitle() << m_id << QString() /* app_icon */ << summary << body
+    call << ProgramInfo::applicationTitle() << m_id << QString() /* app_icon */ << summary << shownBody
          << QStringList{QLatin1String(DefaultAction), QStringLiteral("Open")} << hints << int(-1);
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, summary, body] {

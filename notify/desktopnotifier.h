@@ -5,7 +5,10 @@
 #include <QString>
 
 #ifdef POSTOWL_FREEDESKTOP_NOTIFICATIONS
+#include "notificationcapabilities.h"
+
 #include <QDBusConnection>
+#include <QList>
 #endif
 
 // Shows the desktop's own notification for new mail. Where the freedesktop
@@ -14,7 +17,10 @@
 // is not (another desktop, no service answering), it asks the owner to fall
 // back on whatever it has, e.g. a tray balloon. It never waits for the
 // desktop: the call goes out asynchronously, and a service that did not answer
-// once is not asked again in this run.
+// once is not asked again in this run. The body is sent as plain text, escaped
+// where the service announces that it reads markup in it (a "&" or "<" in a
+// profile's name would otherwise be taken as markup); the summary is plain
+// text to every service.
 class DesktopNotifier : public QObject
 {
     Q_OBJECT
@@ -33,7 +39,8 @@ public:
     explicit DesktopNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
 #endif
 
-    // Shows (or replaces) the notification and returns at once.
+    // Shows (or replaces) the notification and returns at once. The first one
+    // goes out once the service has said what it can do.
     void show(const QString& summary, const QString& body, const QImage& icon);
 
     // The service's id of the notification on show, 0 before the first one
@@ -42,6 +49,14 @@ public:
     {
         return m_id;
     }
+
+#ifdef POSTOWL_FREEDESKTOP_NOTIFICATIONS
+    // What the service can do, as far as it has told.
+    const NotificationCapabilities& capabilities() const
+    {
+        return m_capabilities;
+    }
+#endif
 
 signals:
     // The user chose the notification itself (its default action).
@@ -56,7 +71,18 @@ private slots:
     void ActionInvoked(uint id, const QString& actionKey);
 
 private:
+    struct Notification
+    {
+        QString summary;
+        QString body;
+        QImage icon;
+    };
+    void send(const Notification& notification);
+    void sendWaiting();
+
     QDBusConnection m_bus;
+    NotificationCapabilities m_capabilities;
+    QList<Notification> m_waiting; // for the capabilities
 #endif
 
 private:

@@ -16,6 +16,11 @@ class PushClient : public QObject
 
 public:
     static constexpr char Title[] = "PostOwl";
+    // The most of a push service's answer that is taken in. The answer is
+    // never read (the status ends the push either way), but it has to be
+    // drained, and a body that never ends is cut off here instead of growing
+    // the process.
+    static constexpr qint64 AnswerReadLimit = 4096;
 
     explicit PushClient(NetworkAccess& network, QObject* parent = nullptr);
 

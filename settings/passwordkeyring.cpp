@@ -4,10 +4,12 @@
 
 #include <QEventLoop>
 #include <QPointer>
+#include <QTimer>
 
 #include <qt6keychain/keychain.h>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -35,7 +37,20 @@ void PasswordKeyring::run(QKeychain::Job* job, Done done)
     job->setAutoDelete(true);
     // Where no keyring can be reached, the password goes nowhere else.
     job->setInsecureFallback(false);
-    connect(job, &QKeychain::Job::finished, this, [done = std::move(done)](QKeychain::Job* finished) {
+    // Whichever comes first, the answer or the deadline, is the one; the job
+    // may well outlive it.
+    auto pending = std::make_shared<Done>(std::move(done));
+    QTimer::singleShot(m_deadlineMs, this, [pending] {
+        if (const Done done = std::exchange(*pending, nullptr)) {
+            Result result;
+            result.error = QStringLiteral("it did not answer in time");
+            done(result);
+        }
+    });
+    connect(job, &QKeychain::Job::finished, this, [pending](QKeychain::Job* finished) {
+        const Done done = std::exchange(*pending, nullptr);
+        if (!done)
+            return; // too late
         Result result;
         switch (finished->error()) {
         case QKeychain::NoError:

@@ -17,7 +17,9 @@ struct GeneralStuff;
 // Every call is asynchronous: the keyring may have to ask the user to unlock
 // it. The answer comes through the callback, on the user-interface thread, as
 // long as this object lives. The ...Now variants wait for it in a nested event
-// loop, for callers that cannot go on without it.
+// loop, for callers that cannot go on without it. A keyring that has not
+// answered within the deadline counts as one that could not be reached; its
+// late answer is ignored.
 class PasswordKeyring : public QObject
 {
     Q_OBJECT
@@ -28,6 +30,10 @@ public:
     // The longest password the program's fields take for the keyring (the
     // settings file's scrambled form holds 25 characters at most).
     static constexpr int MaxPasswordLength = 256;
+    // How long the keyring may take to answer. Long enough for an unlock
+    // prompt the user is quick with; a Secret Service that hangs would
+    // otherwise hold the first check or Apply for as long as D-Bus lets it.
+    static constexpr int DefaultDeadlineMs = 15000;
 
     struct Result
     {
@@ -43,6 +49,8 @@ public:
     static QString entryName(const QString& profile, Entry entry);
 
     explicit PasswordKeyring(QObject* parent = nullptr);
+
+    void setDeadline(int milliseconds) { m_deadlineMs = milliseconds; }
 
     void read(const QString& profile, Entry entry, Done done);
     // Stores the password; an empty one deletes the entry instead.
@@ -62,4 +70,6 @@ public:
 private:
     void run(QKeychain::Job* job, Done done);
     Result waitFor(const std::function<void(Done)>& start);
+
+    int m_deadlineMs = DefaultDeadlineMs;
 };

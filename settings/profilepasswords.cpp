@@ -42,12 +42,15 @@ PasswordKeyring::Result waiting(const std::function<void(bool)>& busy,
 
 } // namespace
 
-ProfilePasswords::ProfilePasswords(GeneralStuff& run, SettingsStore& store) : m_run(run), m_store(store) {}
+ProfilePasswords::ProfilePasswords(GeneralStuff& run, SettingsStore& store, QObject& owner)
+    : m_run(run), m_store(store), m_keyring(new PasswordKeyring(&owner))
+{
+}
 
 void ProfilePasswords::load(std::function<void(const QString& error)> done)
 {
     m_run.PasswordsPending = true;
-    m_keyring.readPasswords(m_run, [this, done = std::move(done)](const QString& error) {
+    m_keyring->readPasswords(m_run, [this, done = std::move(done)](const QString& error) {
         m_run.PasswordsPending = false;
         done(error);
     });
@@ -95,7 +98,7 @@ QString ProfilePasswords::writeKeyring(const ProfileSettings& record, const std:
         if (password.isEmpty() && !fromFile && m_run.*target.known == KeyringEntry::Unknown)
             continue;
         const PasswordKeyring::Result result =
-            waiting(busy, [&] { return m_keyring.writeNow(record.ProfileName, target.entry, password); });
+            waiting(busy, [&] { return m_keyring->writeNow(record.ProfileName, target.entry, password); });
         if (!result.ok)
             return KeyringWriteFailedMessage.arg(result.error);
         m_run.*target.known = password.isEmpty() ? KeyringEntry::Empty : KeyringEntry::Held;
@@ -112,7 +115,7 @@ QString ProfilePasswords::clearKeyring(const std::function<void(bool)>& busy)
         if (m_run.*target.known == KeyringEntry::Unknown)
             continue;
         const PasswordKeyring::Result result =
-            waiting(busy, [&] { return m_keyring.removeNow(profile, target.entry); });
+            waiting(busy, [&] { return m_keyring->removeNow(profile, target.entry); });
         if (!result.ok)
             return KeyringClearFailedMessage.arg(result.error);
         m_run.*target.known = KeyringEntry::Empty;

@@ -18,7 +18,8 @@ struct ProfileSettings;
 class ProfilePasswords
 {
 public:
-    ProfilePasswords(GeneralStuff& run, SettingsStore& store);
+    // The keyring's jobs are children of `owner`, where a test can find them.
+    ProfilePasswords(GeneralStuff& run, SettingsStore& store, QObject& owner);
 
     // Start-up of a profile that keeps its passwords in the keyring: fills the
     // record's two passwords, asynchronously; the run's PasswordsPending holds
@@ -46,7 +47,7 @@ public:
     // busy(false) frame every wait for the keyring.
     Saved save(const ProfileSettings& record, const std::function<void(bool busy)>& busy = {});
 
-    PasswordKeyring& keyring() { return m_keyring; }
+    PasswordKeyring& keyring() { return *m_keyring; }
 
 private:
     QString writeKeyring(const ProfileSettings& record, const std::function<void(bool)>& busy);
@@ -54,5 +55,5 @@ private:
 
     GeneralStuff& m_run;
     SettingsStore& m_store;
-    PasswordKeyring m_keyring;
+    PasswordKeyring* m_keyring; // owned by the owner
 };

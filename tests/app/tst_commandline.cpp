@@ -8,6 +8,8 @@
 #include "verboselog.h"
 
 #include <QBuffer>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -43,6 +45,7 @@ private slots:
     void parse();
     void answersWithoutDisplay_data();
     void answersWithoutDisplay();
+    void oneRunPerProfile_data();
     void oneRunPerProfile();
     void secondStartRaisesTheRunningOne();
     void verboseLogNeverShowsThePassword_data();
@@ -125,21 +128,59 @@ void TestCommandLine::answersWithoutDisplay()
         QVERIFY2(output.contains(text), qPrintable(text));
 }
 
+void TestCommandLine::oneRunPerProfile_data()
+{
+    QTest::addColumn<int>("folderLength"); // 0: the throw-away folder itself
+    QTest::addColumn<QString>("situation");
+
+    QTest::newRow("runtime folder") << 0 << "";
+    QTest::newRow("runtime folder of 150 bytes") << 150 << "";
+    QTest::newRow("a client that stays silent is hung up on") << 0 << "silent client";
+    QTest::newRow("crashed run's lock, its PID now another process's") << 0 << "reused pid";
+}
+
 void TestCommandLine::oneRunPerProfile()
 {
+    QFETCH(int, folderLength);
+    QFETCH(QString, situation);
     QTemporaryDir dir;
+    QString folder = dir.path();
+    if (folderLength > 0)
+        folder += '/' + QString(folderLength - folder.size() - 1, 'f');
+    if (situation == "reused pid") {
+        // The crashed run's PID names a living process of the same program
+        // now (this one), which started at another time than the record says.
+        QVERIFY(QDir().mkpath(folder));
+        const SingleInstance crashed("../Home/Office", folder);
+        QFile lock(crashed.lockFileName()), record(crashed.ownerFileName());
+        QByteArray contents;
+        {
+            QLockFile held(lock.fileName());
+            QVERIFY(held.tryLock(0) && lock.open(QIODevice::ReadOnly));
+            contents = lock.readAll();
+            lock.close();
+        }
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(contents) && record.open(QIODevice::WriteOnly));
+        record.write(QByteArray::number(QCoreApplication::applicationPid()) + "\n1\n../Home/Office\n");
+    }
     // Hashed names: a profile that looks like a path stays in the folder.
-    auto first = std::make_unique<SingleInstance>("../Home/Office", dir.path());
+    auto first = std::make_unique<SingleInstance>("../Home/Office", folder);
     QSignalSpy raised(first.get(), &SingleInstance::raiseRequested);
-    QCOMPARE(first->claim(), SingleInstance::Claim::First);
-    QCOMPARE(QFileInfo(first->lockFileName()).absolutePath(), dir.path());
+    QCOMPARE(first->claim(1000), SingleInstance::Claim::First);
+    if (situation == "silent client") {
+        QLocalSocket silent;
+        silent.connectToServer(first->serverName());
+        QVERIFY(silent.waitForConnected(1000));
+        QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QLocalSocket::UnconnectedState, 5000);
+    }
+    QCOMPARE(QFileInfo(first->lockFileName()).absolutePath(), folder);
 
-    QCOMPARE(SingleInstance("../Home/Office", dir.path()).claim(2000), SingleInstance::Claim::OtherRaised);
+    QCOMPARE(SingleInstance("../Home/Office", folder).claim(2000), SingleInstance::Claim::OtherRaised);
     QCOMPARE(raised.count(), 1);
-    QCOMPARE(SingleInstance("Home Office", dir.path()).claim(), SingleInstance::Claim::First);
+    QCOMPARE(SingleInstance("Home Office", folder).claim(), SingleInstance::Claim::First);
 
     first.reset();
-    QCOMPARE(SingleInstance("../Home/Office", dir.path()).claim(), SingleInstance::Claim::First);
+    QCOMPARE(SingleInstance("../Home/Office", folder).claim(), SingleInstance::Claim::First);
 }
 
 void TestCommandLine::secondStartRaisesTheRunningOne()
@@ -192,6 +233,12 @@ void TestCommandLine::verboseLogNeverShowsThePassword_data()
                                       << "USER alice";
     QTest::newRow("terminal escape") << "-ERR \x1b[2Jgone"
                                      << "-ERR \\x1b[2Jgone";
+    QTest::newRow("C1 control sequence introducer")
+        << QStringLiteral("-ERR \u009b2Jgone") << "-ERR \\x9b2Jgone";
+    QTest::newRow("C1 operating system command")
+        << QStringLiteral("+OK \u009d0;owned\u0007 ready") << "+OK \\x9d0;owned\\x07 ready";
+    QTest::newRow("bidi override, accents and emoji kept")
+        << QStringLiteral("+OK B\u00fcro \U0001f989 \u202egnp") << "+OK Büro 🦉 \\u{202e}gnp";
 }
 
 void TestCommandLine::verboseLogNeverShowsThePassword()

@@ -6,11 +6,15 @@
 #include "form1.h"
 #include "generalstuff.h"
 #include "mailcheckrig.h"
+#include "passwordkeyring.h"
 #include "programrun.h"
 #include "scriptedpop3server.h"
 #include "settingsstore.h"
 
 #include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -54,6 +58,28 @@ bool applyInDialog(ProgramRun& program, const std::function<void(QDialog&)>& wor
     return saved;
 }
 
+// With `silent`, a Secret Service on the bus that takes every call and never
+// answers one; gone again, it leaves the calls to fail late.
+struct SilentKeyring : QDBusVirtualObject
+{
+    explicit SilentKeyring(bool silent)
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "silent keyring");
+        registered = !silent || (bus.registerVirtualObject("/", this, QDBusConnection::SubPath) &&
+                                 bus.registerService("org.freedesktop.secrets"));
+    }
+    ~SilentKeyring() override { QDBusConnection::disconnectFromBus("silent keyring"); }
+    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; }
+    QString introspect(const QString&) const override { return {}; }
+
+    bool registered = false;
+};
+
+void shortenDeadline(QObject& owner)
+{
+    owner.findChild<PasswordKeyring*>()->setDeadline(300);
+}
+
 // With passwordStore 1 the file still holds its scrambled copies, as after a
 // hand edit: they must never stand in for the keyring's.
 void writePlainProfile(const QString& fileName, quint8 passwordStore)
@@ -80,10 +106,19 @@ private slots:
     void init();
     void keyringLeftForTheUserToTick();
     void keyringTakesPasswordsAndGivesThemBack();
+    void noKeyringAsksAndStoresNothing_data() { unreachableKeyrings(); }
     void noKeyringAsksAndStoresNothing();
+    void noKeyringWriteChangesNothing_data() { unreachableKeyrings(); }
     void noKeyringWriteChangesNothing();
 
 private:
+    static void unreachableKeyrings()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("no keyring") << false;
+        QTest::newRow("keyring that never answers") << true;
+    }
+
     QTemporaryDir m_dir;
 };
 
@@ -173,9 +208,13 @@ void TestKeyring::keyringTakesPasswordsAndGivesThemBack()
 
 void TestKeyring::noKeyringAsksAndStoresNothing()
 {
+    QFETCH(bool, silent);
+    SilentKeyring keyring(silent);
+    QVERIFY(keyring.registered);
     const QString fileName = m_dir.filePath("unreachable.conf");
     writePlainProfile(fileName, 1);
     ProgramRun program(fileName);
+    shortenDeadline(program.form());
     qsizetype messagesBeforePrompt = -1;
     program.desktop.handleNextDialog([&](QDialog& dialog) {
         messagesBeforePrompt = program.desktop.messages.size();
@@ -195,15 +234,22 @@ void TestKeyring::noKeyringAsksAndStoresNothing()
 
 void TestKeyring::noKeyringWriteChangesNothing()
 {
+    QFETCH(bool, silent);
+    SilentKeyring keyring(silent);
+    QVERIFY(keyring.registered);
     const QString fileName = m_dir.filePath("failing.conf");
     writePlainProfile(fileName, 0);
     ProgramRun program(fileName);
     QVERIFY(program.form().Form_Load("Home"));
     const QByteArray before = fileText(fileName);
+    QElapsedTimer applying;
+    applying.start();
     QVERIFY(!applyInDialog(program, [](QDialog& dialog) {
+        shortenDeadline(dialog);
         dialog.findChild<QLineEdit*>("Text2")->setText("bob");
         dialog.findChild<QCheckBox*>("KeyringCheck")->click();
     }));
+    QVERIFY2(applying.elapsed() < 5000, "Apply waited beyond the keyring's deadline");
     QCOMPARE(program.desktop.messages.size(), 1);
     QCOMPARE(program.desktop.messages.first().icon, QMessageBox::Warning);
     QVERIFY(program.desktop.messages.first().text.startsWith(

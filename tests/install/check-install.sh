@@ -24,7 +24,7 @@ cd "$prefix"
 sizes=(16 32 48 64 128 256)
 expected=(
     bin/postowl
-    share/applications/postowl.desktop
+    share/applications/example.postowl.PostOwl.desktop
     share/icons/hicolor/scalable/apps/postowl.svg
     share/man/man1/postowl.1
     share/metainfo/example.postowl.PostOwl.metainfo.xml
@@ -37,7 +37,7 @@ if grep -n '@[A-Za-z_]*@' share/man/man1/postowl.1 share/metainfo/*.xml; then
     exit 1
 fi
 
-desktop=share/applications/postowl.desktop
+desktop=share/applications/example.postowl.PostOwl.desktop
 desktop-file-validate "$desktop"
 exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
 icon=$(sed -n 's/^Icon=//p' "$desktop")
@@ -45,6 +45,8 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 [ -f "share/icons/hicolor/scalable/apps/$icon.svg" ] || { echo "Icon=$icon is not an installed icon"; exit 1; }
 
 appstreamcli validate --no-net share/metainfo/example.postowl.PostOwl.metainfo.xml
+grep -q '<project_license>GPL-3.0-or-later</project_license>' share/metainfo/*.xml ||
+    { echo "the metadata does not name the licence"; exit 1; }
 # The tree check also finds the menu entry the metadata launches.
 appstreamcli validate-tree --no-net "$prefix"
 

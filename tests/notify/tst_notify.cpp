@@ -61,6 +61,8 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void desktopNotificationReplacedAndChosen();
     void unansweredServiceIsAskedOnce();
+    void bodyEscapedOnlyForMarkup_data();
+    void bodyEscapedOnlyForMarkup();
     void push_data();
     void push();
     void switchedOffSendsNothing();
@@ -126,6 +128,37 @@ void TestNotify::unansweredServiceIsAskedOnce()
     QVERIFY(service.calls.isEmpty());
 }
 
+void TestNotify::bodyEscapedOnlyForMarkup_data()
+{
+    QTest::addColumn<QStringList>("capabilities");
+    QTest::addColumn<QString>("body");
+
+    const QString name = QStringLiteral("Tom & Jerry <home> - 1 message(s)");
+    QTest::newRow("plain text service") << QStringList{"body"} << name;
+    QTest::newRow("body-markup announced")
+        << QStringList{"body", "body-markup"} << "Tom &amp; Jerry &lt;home&gt; - 1 message(s)";
+}
+
+void TestNotify::bodyEscapedOnlyForMarkup()
+{
+    QFETCH(QStringList, capabilities);
+    QFETCH(QString, body);
+    if (!sessionBus())
+        QSKIP("needs a session bus (run under dbus-run-session)");
+    StandInNotifications service;
+    QVERIFY(service.registered());
+    service.capabilities = capabilities;
+    DesktopNotifier notifier;
+    QSignalSpy shown(&notifier, &DesktopNotifier::shown);
+
+    for (int i = 0; i < 2; ++i)
+        notifier.show(QStringLiteral("A & <b>"), QStringLiteral("Tom & Jerry <home> - 1 message(s)"), {});
+    QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(service.capabilityQuestions, 1);
+    QCOMPARE(service.calls.at(1).summary, QStringLiteral("A & <b>"));
+    QCOMPARE(service.calls.at(1).body, body);
+}
+
 void TestNotify::push_data()
 {
     QTest::addColumn<QString>("fault");
@@ -135,6 +168,7 @@ void TestNotify::push_data()
     QTest::newRow("server error") << "500" << 1;
     QTest::newRow("connection refused") << "refused" << 0;
     QTest::newRow("redirect to another origin") << "redirect" << 1;
+    QTest::newRow("answer that never ends") << "endless" << 1;
 }
 
 void TestNotify::push()
@@ -153,6 +187,8 @@ void TestNotify::push()
         server.setStatusOverride(500);
     } else if (fault == QLatin1String("redirect")) {
         server.setRedirect("/postowl", elsewhere.url(QStringLiteral("/postowl")));
+    } else if (fault == QLatin1String("endless")) {
+        server.setEndlessBody(true);
     } else if (fault == QLatin1String("refused")) {
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));

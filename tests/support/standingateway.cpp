@@ -241,10 +241,18 @@ void StandInGateway::send(QTcpSocket* socket, const Answer& answer)
     QByteArray head =
         "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status) + "\r\n";
     head += "Content-Type: text/html\r\n";
-    head += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
+    if (!m_endless)
+        head += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
     head += "Connection: close\r\n";
     for (const auto& [name, value] : answer.headers)
         head += name + ": " + value + "\r\n";
+    if (m_endless) {
+        socket->write(head + "\r\n");
+        auto* flood = new QTimer(socket);
+        connect(flood, &QTimer::timeout, socket, [socket] { socket->write(QByteArray(16 * 1024, 'x')); });
+        flood->start(1);
+        return;
+    }
     if (m_dripMs <= 0 || answer.body.isEmpty()) {
         socket->write(head + "\r\n" + answer.body);
         socket->disconnectFromHost();

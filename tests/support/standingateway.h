@@ -62,6 +62,9 @@ public:
     // Answers go out with their body one byte at a time, this many
     // milliseconds apart; 0 sends them whole.
     void setDripInterval(int milliseconds) { m_dripMs = milliseconds; }
+    // Answers go out without a length and with a body that never ends, until
+    // the client hangs up.
+    void setEndlessBody(bool endless) { m_endless = endless; }
     // Every request for `path` is redirected to `target`.
     void setRedirect(const QByteArray& path, const QUrl& target, int status = 307);
     // A POST to `path` is taken with 200 and "ok", like a push service does.
@@ -108,6 +111,7 @@ private:
     QByteArray m_statusBody;
     bool m_silent = false;
     int m_dripMs = 0;
+    bool m_endless = false;
     QHash<QByteArray, QPair<QUrl, int>> m_redirects;
     QSet<QByteArray> m_acceptedPosts;
 };

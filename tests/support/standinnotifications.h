@@ -35,8 +35,16 @@ public:
     void invoke(uint id, const QString& actionKey) { emit ActionInvoked(id, actionKey); }
 
     QList<Call> calls;
+    // What GetCapabilities answers, and how often it was asked.
+    QStringList capabilities{QStringLiteral("actions"), QStringLiteral("body")};
+    int capabilityQuestions = 0;
 
 public slots:
+    QStringList GetCapabilities()
+    {
+        ++capabilityQuestions;
+        return capabilities;
+    }
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary,
                 const QString& body, const QStringList& actions, const QVariantMap& hints, int expireTimeout);
 
