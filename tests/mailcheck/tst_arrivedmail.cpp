@@ -82,5 +82,5 @@ void TestArrivedMail::notificationBody()
     QCOMPARE(ArrivedMail::notificationBody(mails, newCount), body);
 }
 
-QTEST_MAIN(TestArrivedMail)
+QTEST_GUILESS_MAIN(TestArrivedMail)
 #include "tst_arrivedmail.moc"
