@@ -8,6 +8,16 @@
 #include <QSystemTrayIcon>
 #include <QUrl>
 
+QtDesktop::QtDesktop()
+{
+    // Most desktops today leave the X bell silent: it is what rings where
+    // the sound could not be played.
+    QObject::connect(&m_sound, &EventSound::finished, &m_sound, [](bool played) {
+        if (!played)
+            QApplication::beep();
+    });
+}
+
 QMessageBox::StandardButton QtDesktop::message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                                const QString& text, QMessageBox::StandardButtons buttons,
                                                QMessageBox::StandardButton defaultButton)
@@ -31,7 +41,9 @@ int QtDesktop::execDialog(QDialog& dialog)
 
 void QtDesktop::beep()
 {
-    QApplication::beep();
+    // Mail arriving faster than a sound server answers still gets heard.
+    if (!m_sound.play())
+        QApplication::beep();
 }
 
 bool QtDesktop::startProgram(const QString& commandLine)

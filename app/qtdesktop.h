@@ -1,11 +1,15 @@
 #pragma once
 
 #include "desktop.h"
+#include "eventsound.h"
 
-// The real desktop: Qt's message boxes, beep, process start and URL handling.
+// The real desktop: Qt's message boxes, the sound theme's new-mail sound (the
+// bell where there is none), process start and URL handling.
 class QtDesktop : public Desktop
 {
 public:
+    QtDesktop();
+
     QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                         const QString& text, QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton) override;
@@ -14,4 +18,7 @@ public:
     bool startProgram(const QString& commandLine) override;
     void openUrl(const QUrl& url) override;
     bool trayAvailable() const override;
+
+private:
+    EventSound m_sound;
 };
