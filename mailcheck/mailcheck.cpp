@@ -220,6 +220,7 @@ void MailCheck::imapFailed(const CheckOutcome& outcome, bool willRetry)
     // No box: the watcher reconnects by itself. A count already shown stays
     // while it does; the tooltip and the About box say why.
     m_run.ConnectionNote = QStringLiteral("Reconnecting: ") + outcome.description;
+    emit dialogue(m_run.ConnectionNote);
     if (m_run.LastCheckTime.isNull() || m_checking) {
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Problem."));
