@@ -54,7 +54,7 @@ void OAuthFlow::cancel()
 
 QUrl OAuthFlow::authorizeUrl() const
 {
-    QByteArray address = m_config.authorizeUrl.toEncoded();
+    QByteArray address = m_config.authorizeUrl.adjusted(QUrl::RemoveFragment).toEncoded();
     address += m_config.authorizeUrl.hasQuery() ? '&' : '?';
     address += formBody({{QStringLiteral("response_type"), QStringLiteral("code")},
                          {QStringLiteral("client_id"), m_config.clientId},
