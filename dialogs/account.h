@@ -58,6 +58,8 @@ private:
     void enableApply();
     // The protocol in the server's label, and the options' summary line.
     void showServerOptions();
+    // "Sign in…" in the server options: the host runs the provider's sign-in.
+    void signIn();
     void updateTestButton();
     // The port field: 0 when empty; false when it holds no port.
     bool readPort(int* port) const;

@@ -79,6 +79,11 @@ const std::vector<ProfileKey>& profileKeys()
         flag("PasswordStore", &PS::PasswordStore, 0),
         number("Protocol", &PS::Protocol, 0, 0, 1),
         text("Folder", &PS::Folder),
+        number("Auth", &PS::Auth, 0, 0, 1),
+        text("OAuthClientId", &PS::OAuthClientId),
+        text("OAuthAuthorizeUrl", &PS::OAuthAuthorizeUrl),
+        text("OAuthTokenUrl", &PS::OAuthTokenUrl),
+        text("OAuthScope", &PS::OAuthScope),
         windowEdge("WIN-X"),
         windowEdge("WIN-Y"),
     };

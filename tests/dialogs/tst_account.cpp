@@ -475,13 +475,16 @@ void TestAccount::storeAfterApply()
     file.beginGroup(QStringLiteral("Home"));
     QStringList keys = file.childKeys();
     keys.sort();
-    QCOMPARE(
-        keys,
-        QStringList(
-            {"AlwaysOnTop", "AskBefore",   "Folder",        "Interval",           "MailReader", "NameInBar",
-             "NotifyOnce",  "Password",    "PasswordStore", "PlaySound",          "Popup",      "Port",
-             "Protocol",    "PushURL",     "SMSMobile",     "SMSPassword",        "SMSUserID",  "Security",
-             "ServerName",  "StartReader", "SysTray",       "TrustedCertificate", "UserName"}));
+    QCOMPARE(keys, QStringList({"AlwaysOnTop",   "AskBefore",     "Auth",
+                                "Folder",        "Interval",      "MailReader",
+                                "NameInBar",     "NotifyOnce",    "OAuthAuthorizeUrl",
+                                "OAuthClientId", "OAuthScope",    "OAuthTokenUrl",
+                                "Password",      "PasswordStore", "PlaySound",
+                                "Popup",         "Port",          "Protocol",
+                                "PushURL",       "SMSMobile",     "SMSPassword",
+                                "SMSUserID",     "Security",      "ServerName",
+                                "StartReader",   "SysTray",       "TrustedCertificate",
+                                "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
                                            {"NameInBar", "Work mail"},
@@ -503,6 +506,7 @@ void TestAccount::storeAfterApply()
                                            {"PasswordStore", "0"},
                                            {"Protocol", "0"},
                                            {"Folder", ""},
+                                           {"Auth", "0"},
                                            {"Password", ScramblePassword(password)},
                                            {"SMSPassword", ScramblePassword(smsPassword)}};
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
