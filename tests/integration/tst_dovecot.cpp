@@ -555,7 +555,8 @@ void tst_Dovecot::signsInWithTheProvider()
                      dialogue.filter("OAUTHBEARER ****").size() >
                  0,
              tokenError.isEmpty());
-    QVERIFY(!dialogue.join('\n').contains(provider.lastAccessToken.left(40)));
+    QVERIFY(provider.lastAccessToken.isEmpty() ||
+            !dialogue.join(QLatin1Char(10)).contains(provider.lastAccessToken.left(40)));
     QCOMPARE(r.desktop.openedUrls.size(), refreshToken.isEmpty() ? 1 : 0);
     if (!tokenError.isEmpty())
         QVERIFY(r.desktop.messages.first().text.startsWith(
