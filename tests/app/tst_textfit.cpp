@@ -8,8 +8,8 @@
 #include "fakedesktop.h"
 #include "generalstuff.h"
 #include "passwordentry.h"
-#include "serveroptions.h"
 #include "recordinghost.h"
+#include "serveroptions.h"
 #include "smsgateway.h"
 #include "temporarystore.h"
 
