@@ -58,6 +58,8 @@ private:
     void enableApply();
     // The protocol in the server's label, and the options' summary line.
     void showServerOptions();
+    // "Show sender and subject" for IMAP only, "also in the push" with it.
+    void updateSenderBoxes();
     void updateTestButton();
     // The port field: 0 when empty; false when it holds no port.
     bool readPort(int* port) const;

@@ -79,6 +79,8 @@ const std::vector<ProfileKey>& profileKeys()
         flag("PasswordStore", &PS::PasswordStore, 0),
         number("Protocol", &PS::Protocol, 0, 0, 1),
         text("Folder", &PS::Folder),
+        flag("ShowSenders", &PS::ShowSenders, 0),
+        flag("PushSenders", &PS::PushSenders, 0),
         windowEdge("WIN-X"),
         windowEdge("WIN-Y"),
     };

@@ -40,4 +40,9 @@ struct ProfileSettings
     quint8 Protocol;
     // The IMAP mailbox to watch; empty means INBOX.
     QString Folder;
+    // IMAP only: the desktop notification names the sender and subject of
+    // the new messages; with PushSenders the push does too. Both off, a
+    // subject never leaves the machine.
+    quint8 ShowSenders;
+    quint8 PushSenders;
 };

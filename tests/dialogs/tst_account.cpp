@@ -98,6 +98,8 @@ private slots:
     void everyEditEnablesApply_data();
     void everyEditEnablesApply();
     void dependentRulesFollowEdits();
+    void senderBoxesFollowTheProtocol_data();
+    void senderBoxesFollowTheProtocol();
     void validation_data();
     void validation();
     void storeAfterApply_data();
@@ -185,8 +187,8 @@ void TestAccount::showsTheRecord()
     QCOMPARE(h.control<QLabel>("Label10")->text(), QStringLiteral("SMS.EXAMPLE User & Password"));
     QVERIFY(h.control<QLabel>("Label12")->text().endsWith(
         QStringLiteral("Therefore, you need a free account at http://sms.example")));
-    QCOMPARE(h.dialog->minimumSize(), QSize(545, 420));
-    QCOMPARE(h.dialog->maximumSize(), QSize(545, 420));
+    QCOMPARE(h.dialog->minimumSize(), QSize(545, 444));
+    QCOMPARE(h.dialog->maximumSize(), QSize(545, 444));
 
     const QString artifacts = qEnvironmentVariable("POSTOWL_ARTIFACTS");
     if (!artifacts.isEmpty()) {
@@ -225,11 +227,13 @@ void TestAccount::passwordShownOnlyWhenStored()
 void TestAccount::everyEditEnablesApply_data()
 {
     QTest::addColumn<QString>("name");
-    for (const char* name :
-         {"Text1",        "Text2",          "Text3",        "Text4",         "Text5",      "Text6",
-          "Text7",        "Text8",          "Text9",        "Check2",        "Check3",     "Check4",
-          "Check5",       "Check6",         "Check7",       "SecurityCombo", "PortField",  "PopupCheck",
-          "PushUrlField", "AutostartCheck", "KeyringCheck", "ProtocolCombo", "FolderField"})
+    for (const char* name : {"Text1",           "Text2",         "Text3",        "Text4",
+                             "Text5",           "Text6",         "Text7",        "Text8",
+                             "Text9",           "Check2",        "Check3",       "Check4",
+                             "Check5",          "Check6",        "Check7",       "SecurityCombo",
+                             "PortField",       "PopupCheck",    "PushUrlField", "AutostartCheck",
+                             "KeyringCheck",    "ProtocolCombo", "FolderField",  "ShowSendersCheck",
+                             "PushSendersCheck"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -244,6 +248,7 @@ void TestAccount::everyEditEnablesApply()
     h.run.ProfileSettings.StartReader = 1;
     h.run.ProfileSettings.SMSMobile = QStringLiteral("+41");
     h.run.ProfileSettings.Protocol = 1;
+    h.run.ProfileSettings.ShowSenders = 1;
     h.open();
     QVERIFY(!h.applyEnabled());
 
@@ -262,6 +267,41 @@ void TestAccount::everyEditEnablesApply()
         box->click();
     }
     QVERIFY(h.applyEnabled());
+}
+
+void TestAccount::senderBoxesFollowTheProtocol_data()
+{
+    QTest::addColumn<int>("protocol"); // chosen in the server options window
+    QTest::addColumn<bool>("showTicked");
+    QTest::addColumn<bool>("showEnabled");
+    QTest::addColumn<bool>("pushEnabled");
+
+    QTest::newRow("POP3 keeps the tick, both off") << 0 << true << false << false;
+    QTest::newRow("IMAP, sender box clear") << 1 << false << true << false;
+    QTest::newRow("IMAP, sender box ticked") << 1 << true << true << true;
+}
+
+void TestAccount::senderBoxesFollowTheProtocol()
+{
+    QFETCH(int, protocol);
+    QFETCH(bool, showTicked);
+    QFETCH(bool, showEnabled);
+    QFETCH(bool, pushEnabled);
+
+    Harness h;
+    // Opened with the other protocol: the choice made in the window counts.
+    h.run.ProfileSettings.Protocol = quint8(1 - protocol);
+    h.run.ProfileSettings.ShowSenders = showTicked ? 1 : 0;
+    h.run.ProfileSettings.PushSenders = 1;
+    h.open();
+    h.fillValid();
+    h.control<QComboBox>("ProtocolCombo")->setCurrentIndex(protocol);
+    QCOMPARE(h.check("ShowSendersCheck")->isEnabled(), showEnabled);
+    QCOMPARE(h.check("PushSendersCheck")->isEnabled(), pushEnabled);
+    h.button("Command1")->click();
+    QCOMPARE(h.store->get(QStringLiteral("Home"), QStringLiteral("ShowSenders"), QString()),
+             QString::number(showTicked ? 1 : 0));
+    QCOMPARE(h.run.ProfileSettings.PushSenders, quint8(1));
 }
 
 void TestAccount::dependentRulesFollowEdits()
@@ -475,13 +515,12 @@ void TestAccount::storeAfterApply()
     file.beginGroup(QStringLiteral("Home"));
     QStringList keys = file.childKeys();
     keys.sort();
-    QCOMPARE(
-        keys,
-        QStringList(
-            {"AlwaysOnTop", "AskBefore",   "Folder",        "Interval",           "MailReader", "NameInBar",
-             "NotifyOnce",  "Password",    "PasswordStore", "PlaySound",          "Popup",      "Port",
-             "Protocol",    "PushURL",     "SMSMobile",     "SMSPassword",        "SMSUserID",  "Security",
-             "ServerName",  "StartReader", "SysTray",       "TrustedCertificate", "UserName"}));
+    QCOMPARE(keys,
+             QStringList({"AlwaysOnTop", "AskBefore",   "Folder",    "Interval",           "MailReader",
+                          "NameInBar",   "NotifyOnce",  "Password",  "PasswordStore",      "PlaySound",
+                          "Popup",       "Port",        "Protocol",  "PushSenders",        "PushURL",
+                          "SMSMobile",   "SMSPassword", "SMSUserID", "Security",           "ServerName",
+                          "ShowSenders", "StartReader", "SysTray",   "TrustedCertificate", "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
                                            {"NameInBar", "Work mail"},
@@ -503,6 +542,8 @@ void TestAccount::storeAfterApply()
                                            {"PasswordStore", "0"},
                                            {"Protocol", "0"},
                                            {"Folder", ""},
+                                           {"ShowSenders", "0"},
+                                           {"PushSenders", "0"},
                                            {"Password", ScramblePassword(password)},
                                            {"SMSPassword", ScramblePassword(smsPassword)}};
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)

@@ -79,7 +79,7 @@ void TestNotify::desktopNotificationReplacedAndChosen()
     r.run.ProfileSettings.MailReader = QStringLiteral("mutt -f inbox");
     QSignalSpy shown(&r.form().desktopNotifier(), &DesktopNotifier::shown);
 
-    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"));
+    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"), QString(), false);
     QVERIFY(shown.wait());
     QCOMPARE(service.calls.size(), 1);
     const StandInNotifications::Call& first = service.calls.first();
@@ -92,7 +92,7 @@ void TestNotify::desktopNotificationReplacedAndChosen()
     const uint id = shown.first().first().toUInt();
 
     // The next one takes the first one's place instead of stacking.
-    r.form().announceNewMail(QStringLiteral("Home - 4 message(s)"));
+    r.form().announceNewMail(QStringLiteral("Home - 4 message(s)"), QString(), false);
     QVERIFY(shown.wait());
     QCOMPARE(service.calls.at(1).replacesId, id);
 
@@ -199,7 +199,7 @@ void TestNotify::push()
     QSignalSpy ended(&r.form().pushClient(), &PushClient::pushEnded);
 
     const QString text = QStringLiteral("Büro - 3 message(s)");
-    r.form().announceNewMail(text);
+    r.form().announceNewMail(text, QString(), false);
     QVERIFY(ended.wait());
     QCOMPARE(server.requests().size(), requests);
     if (requests) {
@@ -226,12 +226,12 @@ void TestNotify::switchedOffSendsNothing()
     server.acceptPosts("/postowl");
     NotifyRun r;
     r.run.ProfileSettings.Popup = 0;
-    r.form().announceNewMail(QStringLiteral("off"));
+    r.form().announceNewMail(QStringLiteral("off"), QString(), false);
 
     // Switched on again, only the second one arrives: the first sent nothing.
     r.run.ProfileSettings.Popup = 1;
     r.run.ProfileSettings.PushURL = server.url(QStringLiteral("/postowl")).toString();
-    r.form().announceNewMail(QStringLiteral("on"));
+    r.form().announceNewMail(QStringLiteral("on"), QString(), false);
     QTRY_COMPARE(service.calls.size(), 1);
     QTRY_COMPARE(server.requests().size(), 1);
     QCOMPARE(service.calls.first().body, QStringLiteral("on"));
@@ -263,7 +263,7 @@ void TestNotify::screenshotUnderNotificationDaemon()
     QScreen* screen = QGuiApplication::primaryScreen();
     QVERIFY(drawnArea(screen->grabWindow(0).toImage()).isEmpty());
     NotifyRun r;
-    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"));
+    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"), QString(), false);
     QTRY_VERIFY_WITH_TIMEOUT(drawnArea(screen->grabWindow(0).toImage()).width() > 100, 10000);
     QTest::qWait(300); // let the daemon finish painting
     const QImage shot = screen->grabWindow(0).toImage();

@@ -70,7 +70,8 @@ const QStringList ProfileKeys{
     "ServerName", "UserName",    "Password",      "NameInBar", "MailReader", "AskBefore",
     "SMSUserID",  "SMSPassword", "SMSMobile",     "Interval",  "NotifyOnce", "StartReader",
     "PlaySound",  "AlwaysOnTop", "SysTray",       "Security",  "Port",       "TrustedCertificate",
-    "Popup",      "PushURL",     "PasswordStore", "Protocol",  "Folder"};
+    "Popup",      "PushURL",     "PasswordStore", "Protocol",  "Folder",     "ShowSenders",
+    "PushSenders"};
 
 bool sameRecord(const ProfileSettings& a, const ProfileSettings& b)
 {
