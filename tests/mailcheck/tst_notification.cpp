@@ -37,6 +37,8 @@ private slots:
     void showsCount();
     void notifyOnce_data();
     void notifyOnce();
+    void oneSoundAndTheSenders_data();
+    void oneSoundAndTheSenders();
     void smsOnlyWhenAllFieldsSet_data();
     void smsOnlyWhenAllFieldsSet();
     void readerStart_data();
@@ -121,6 +123,36 @@ void TestNotification::notifyOnce()
         QCOMPARE(run.desktop.beeps, sound ? notifiedAfterEach.at(i) : 0);
         QCOMPARE(run.view.announcements.size(), notifiedAfterEach.at(i));
     }
+}
+
+void TestNotification::oneSoundAndTheSenders_data()
+{
+    QTest::addColumn<bool>("playSound");
+    QTest::addColumn<bool>("servicePlaysSound");
+    QTest::addColumn<int>("beeps");
+    QTest::addColumn<bool>("withSound");
+
+    QTest::newRow("service without sound: the beep") << true << false << 1 << false;
+    QTest::newRow("service plays it: no beep") << true << true << 0 << true;
+    QTest::newRow("no sound wanted") << false << true << 0 << false;
+}
+
+void TestNotification::oneSoundAndTheSenders()
+{
+    QFETCH(bool, playSound);
+    QFETCH(bool, servicePlaysSound);
+    QFETCH(int, beeps);
+    QFETCH(bool, withSound);
+
+    NotificationRun run;
+    run.run.ProfileSettings.PlaySound = playSound ? 1 : 0;
+    run.view.playsSound = servicePlaysSound;
+    const QString senders = QStringLiteral("Ann \u2014 Lunch");
+    run.notification.handleCount(2, true, senders);
+    QCOMPARE(run.desktop.beeps, beeps);
+    QCOMPARE(run.view.announcements, QStringList{QStringLiteral("Home - 2 message(s)")});
+    QCOMPARE(run.view.announcedSenders, QStringList{senders});
+    QCOMPARE(run.view.announcedWithSound, QList<bool>{withSound});
 }
 
 void TestNotification::smsOnlyWhenAllFieldsSet_data()

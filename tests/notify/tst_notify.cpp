@@ -65,6 +65,8 @@ private slots:
     void bodyEscapedOnlyForMarkup();
     void push_data();
     void push();
+    void sendersHintsAndSound_data();
+    void sendersHintsAndSound();
     void switchedOffSendsNothing();
     void screenshotUnderNotificationDaemon();
 };
@@ -213,6 +215,55 @@ void TestNotify::push()
     QVERIFY2(elsewhere.requests().isEmpty(), "a redirect to another origin was followed");
     QVERIFY(r.desktop.messages.isEmpty());
     QCOMPARE(ended.size(), 1); // no retry
+}
+
+void TestNotify::sendersHintsAndSound_data()
+{
+    QTest::addColumn<QStringList>("capabilities");
+    QTest::addColumn<bool>("withSound");
+    QTest::addColumn<bool>("pushSenders");
+    QTest::addColumn<QString>("soundName");
+
+    QTest::newRow("service without sound") << QStringList{"body"} << true << false << "";
+    QTest::newRow("service plays sounds")
+        << QStringList{"body", "sound"} << true << false << "message-new-email";
+    QTest::newRow("no sound asked, senders pushed") << QStringList{"body", "sound"} << false << true << "";
+}
+
+void TestNotify::sendersHintsAndSound()
+{
+    QFETCH(QStringList, capabilities);
+    QFETCH(bool, withSound);
+    QFETCH(bool, pushSenders);
+    QFETCH(QString, soundName);
+    if (!sessionBus())
+        QSKIP("needs a session bus (run under dbus-run-session)");
+    StandInNotifications service;
+    QVERIFY(service.registered());
+    service.capabilities = capabilities;
+    StandInGateway server;
+    QVERIFY(server.listen());
+    server.acceptPosts("/postowl");
+    NotifyRun r;
+    r.run.ProfileSettings.PushURL = server.url(QStringLiteral("/postowl")).toString();
+    r.run.ProfileSettings.PushSenders = pushSenders ? 1 : 0;
+    // Until the service has said what it can do, the beep is the sound.
+    QVERIFY(!r.form().notificationPlaysSound());
+    QTRY_COMPARE(r.form().notificationPlaysSound(), capabilities.contains("sound"));
+
+    const QString text = QStringLiteral("Home - 2 message(s)");
+    const QString senders = QStringLiteral("Ann \u2014 Lunch\nBob \u2014 Re: Lunch");
+    r.form().announceNewMail(text, senders, withSound);
+    QTRY_COMPARE(service.calls.size(), 1);
+    const StandInNotifications::Call& call = service.calls.first();
+    QCOMPARE(call.summary, text);
+    QCOMPARE(call.body, senders);
+    QCOMPARE(call.textHints.value("desktop-entry").toString(), QStringLiteral("example.postowl.PostOwl"));
+    QCOMPARE(call.textHints.value("category").toString(), QStringLiteral("email.arrived"));
+    QCOMPARE(call.textHints.value("sound-name").toString(), soundName);
+    // A subject leaves the machine only when the user asked for it.
+    QTRY_COMPARE(server.requests().size(), 1);
+    QCOMPARE(QString::fromUtf8(server.requests().first().body), pushSenders ? text + '\n' + senders : text);
 }
 
 void TestNotify::switchedOffSendsNothing()

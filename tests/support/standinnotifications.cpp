@@ -36,6 +36,10 @@ uint StandInNotifications::Notify(const QString& appName, uint replacesId, const
         structure.beginStructure();
         structure >> imageSize.rwidth() >> imageSize.rheight();
     }
-    calls.append({appName, replacesId, summary, body, actions, imageSize});
+    QVariantMap textHints;
+    for (auto it = hints.cbegin(); it != hints.cend(); ++it)
+        if (it.key() != QLatin1String("image-data"))
+            textHints.insert(it.key(), it.value().toString());
+    calls.append({appName, replacesId, summary, body, actions, imageSize, textHints});
     return replacesId != 0 ? replacesId : uint(calls.size());
 }
