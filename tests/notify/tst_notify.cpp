@@ -2,6 +2,7 @@
 // notification over a private session bus, the push against the stand-in
 // HTTP server on 127.0.0.1, both as the main window wires them.
 
+#include "arrivedmail.h"
 #include "desktopnotifier.h"
 #include "fakeclock.h"
 #include "fakedesktop.h"
@@ -301,7 +302,7 @@ void TestNotify::screenshotUnderNotificationDaemon()
     const QString config = dir.filePath(QStringLiteral("dunstrc"));
     QFile file(config);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[global]\nwidth = 280\norigin = top-left\noffset = 10x10\nfont = Sans 10\n"
+    file.write("[global]\nwidth = 360\norigin = top-left\noffset = 10x10\nfont = Sans 10\n"
                "frame_width = 1\nframe_color = \"#aaaaaa\"\nmin_icon_size = 32\nmax_icon_size = 32\n"
                "[urgency_normal]\nbackground = \"#303030\"\nforeground = \"#ffffff\"\ntimeout = 0\n");
     file.close();
@@ -314,7 +315,17 @@ void TestNotify::screenshotUnderNotificationDaemon()
     QScreen* screen = QGuiApplication::primaryScreen();
     QVERIFY(drawnArea(screen->grabWindow(0).toImage()).isEmpty());
     NotifyRun r;
-    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"), QString(), false);
+    // As a watched IMAP folder shows it: the count over the newest senders,
+    // read from the header lines a server sends.
+    QList<ArrivedMail> newestFirst;
+    for (const char* header : {"From: \"Ann Example\" <ann@example.org>\r\n"
+                               "Subject: =?UTF-8?Q?Caf=C3=A9_at_noon?=\r\n",
+                               "From: bob@example.org\r\nSubject: Minutes of Tuesday\r\n",
+                               "From: =?ISO-8859-5?B?sd7g2OE=?= <boris@example.org>\r\n"
+                               "Subject: =?UTF-8?B?0J/RgNC40LLQtdGC?=\r\n"})
+        newestFirst.append(ArrivedMail::fromHeader(header));
+    r.form().announceNewMail(QStringLiteral("Home - 4 message(s)"),
+                             ArrivedMail::notificationBody(newestFirst, 4), false);
     QTRY_VERIFY_WITH_TIMEOUT(drawnArea(screen->grabWindow(0).toImage()).width() > 100, 10000);
     QTest::qWait(300); // let the daemon finish painting
     const QImage shot = screen->grabWindow(0).toImage();
@@ -334,7 +345,7 @@ void TestNotify::screenshotUnderNotificationDaemon()
     QVERIFY(notification.save(path));
     qInfo("screenshot: %s (%dx%d)", qPrintable(path), notification.width(), notification.height());
     QVERIFY2(red, "no icon in the notification");
-    QVERIFY(area.height() > 20);
+    QVERIFY2(area.height() > 60, "the four lines of senders are not all there");
 
     daemon.terminate();
     daemon.waitForFinished();
