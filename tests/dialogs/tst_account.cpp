@@ -98,8 +98,6 @@ private slots:
     void everyEditEnablesApply_data();
     void everyEditEnablesApply();
     void dependentRulesFollowEdits();
-    void senderBoxesFollowTheProtocol_data();
-    void senderBoxesFollowTheProtocol();
     void validation_data();
     void validation();
     void storeAfterApply_data();
@@ -269,41 +267,6 @@ void TestAccount::everyEditEnablesApply()
     QVERIFY(h.applyEnabled());
 }
 
-void TestAccount::senderBoxesFollowTheProtocol_data()
-{
-    QTest::addColumn<int>("protocol"); // chosen in the server options window
-    QTest::addColumn<bool>("showTicked");
-    QTest::addColumn<bool>("showEnabled");
-    QTest::addColumn<bool>("pushEnabled");
-
-    QTest::newRow("POP3 keeps the tick, both off") << 0 << true << false << false;
-    QTest::newRow("IMAP, sender box clear") << 1 << false << true << false;
-    QTest::newRow("IMAP, sender box ticked") << 1 << true << true << true;
-}
-
-void TestAccount::senderBoxesFollowTheProtocol()
-{
-    QFETCH(int, protocol);
-    QFETCH(bool, showTicked);
-    QFETCH(bool, showEnabled);
-    QFETCH(bool, pushEnabled);
-
-    Harness h;
-    // Opened with the other protocol: the choice made in the window counts.
-    h.run.ProfileSettings.Protocol = quint8(1 - protocol);
-    h.run.ProfileSettings.ShowSenders = showTicked ? 1 : 0;
-    h.run.ProfileSettings.PushSenders = 1;
-    h.open();
-    h.fillValid();
-    h.control<QComboBox>("ProtocolCombo")->setCurrentIndex(protocol);
-    QCOMPARE(h.check("ShowSendersCheck")->isEnabled(), showEnabled);
-    QCOMPARE(h.check("PushSendersCheck")->isEnabled(), pushEnabled);
-    h.button("Command1")->click();
-    QCOMPARE(h.store->get(QStringLiteral("Home"), QStringLiteral("ShowSenders"), QString()),
-             QString::number(showTicked ? 1 : 0));
-    QCOMPARE(h.run.ProfileSettings.PushSenders, quint8(1));
-}
-
 void TestAccount::dependentRulesFollowEdits()
 {
     Harness h;
@@ -356,6 +319,16 @@ void TestAccount::dependentRulesFollowEdits()
     QVERIFY(h.control<QLabel>("Label11")->isEnabled());
     QVERIFY(h.control<QLabel>("Label12")->isEnabled());
 
+    // Senders for IMAP only, and in the push only with them.
+    QCheckBox* senders = h.check("ShowSendersCheck");
+    QCheckBox* pushSenders = h.check("PushSendersCheck");
+    QVERIFY(!senders->isEnabled() && !pushSenders->isEnabled());
+    h.control<QComboBox>("ProtocolCombo")->setCurrentIndex(1);
+    senders->click();
+    QVERIFY(pushSenders->isEnabled());
+    h.control<QComboBox>("ProtocolCombo")->setCurrentIndex(0);
+    QVERIFY(!senders->isEnabled() && !pushSenders->isEnabled());
+
     // Disabled controls still hand their values to the save.
     mobile->clear();
     h.fillValid();
@@ -364,6 +337,7 @@ void TestAccount::dependentRulesFollowEdits()
     QCOMPARE(h.run.ProfileSettings.StartReader, quint8(1));
     QCOMPARE(h.run.ProfileSettings.AskBefore, quint8(1));
     QCOMPARE(h.run.ProfileSettings.SMSUserID, QStringLiteral("smsjoe"));
+    QCOMPARE(h.run.ProfileSettings.ShowSenders, quint8(1));
 }
 
 void TestAccount::validation_data()

@@ -37,8 +37,7 @@ private slots:
     void showsCount();
     void notifyOnce_data();
     void notifyOnce();
-    void oneSoundAndTheSenders_data();
-    void oneSoundAndTheSenders();
+    void notificationPlayingTheSoundReplacesTheBeep();
     void smsOnlyWhenAllFieldsSet_data();
     void smsOnlyWhenAllFieldsSet();
     void readerStart_data();
@@ -125,34 +124,17 @@ void TestNotification::notifyOnce()
     }
 }
 
-void TestNotification::oneSoundAndTheSenders_data()
+void TestNotification::notificationPlayingTheSoundReplacesTheBeep()
 {
-    QTest::addColumn<bool>("playSound");
-    QTest::addColumn<bool>("servicePlaysSound");
-    QTest::addColumn<int>("beeps");
-    QTest::addColumn<bool>("withSound");
-
-    QTest::newRow("service without sound: the beep") << true << false << 1 << false;
-    QTest::newRow("service plays it: no beep") << true << true << 0 << true;
-    QTest::newRow("no sound wanted") << false << true << 0 << false;
-}
-
-void TestNotification::oneSoundAndTheSenders()
-{
-    QFETCH(bool, playSound);
-    QFETCH(bool, servicePlaysSound);
-    QFETCH(int, beeps);
-    QFETCH(bool, withSound);
-
+    // Where the service does not play it (every other test here) the beep sounds.
     NotificationRun run;
-    run.run.ProfileSettings.PlaySound = playSound ? 1 : 0;
-    run.view.playsSound = servicePlaysSound;
-    const QString senders = QStringLiteral("Ann \u2014 Lunch");
-    run.notification.handleCount(2, true, senders);
-    QCOMPARE(run.desktop.beeps, beeps);
-    QCOMPARE(run.view.announcements, QStringList{QStringLiteral("Home - 2 message(s)")});
-    QCOMPARE(run.view.announcedSenders, QStringList{senders});
-    QCOMPARE(run.view.announcedWithSound, QList<bool>{withSound});
+    run.view.playsSound = true;
+    run.notification.handleCount(2, true, QStringLiteral("Ann - Hi"));
+    run.run.ProfileSettings.PlaySound = 0;
+    run.notification.handleCount(3, true);
+    QCOMPARE(run.desktop.beeps, 0);
+    QCOMPARE(run.view.announcedWithSound, (QList<bool>{true, false}));
+    QCOMPARE(run.view.announcedSenders, (QStringList{QStringLiteral("Ann - Hi"), QString()}));
 }
 
 void TestNotification::smsOnlyWhenAllFieldsSet_data()

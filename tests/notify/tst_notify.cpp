@@ -66,8 +66,6 @@ private slots:
     void bodyEscapedOnlyForMarkup();
     void push_data();
     void push();
-    void sendersHintsAndSound_data();
-    void sendersHintsAndSound();
     void switchedOffSendsNothing();
     void screenshotUnderNotificationDaemon();
 };
@@ -92,12 +90,17 @@ void TestNotify::desktopNotificationReplacedAndChosen()
     QCOMPARE(first.replacesId, 0u);
     QVERIFY(first.actions.contains(QStringLiteral("default")));
     QCOMPARE(first.imageSize, QSize(32, 32));
+    QCOMPARE(first.hints.value("desktop-entry").toString(), QStringLiteral("example.postowl.PostOwl"));
+    QCOMPARE(first.hints.value("category").toString(), QStringLiteral("email.arrived"));
     const uint id = shown.first().first().toUInt();
 
-    // The next one takes the first one's place instead of stacking.
-    r.form().announceNewMail(QStringLiteral("Home - 4 message(s)"), QString(), false);
+    // The next one takes the first one's place instead of stacking; with
+    // the senders the count becomes its summary.
+    r.form().announceNewMail(QStringLiteral("Home - 4 message(s)"), QStringLiteral("Ann - Hi"), false);
     QVERIFY(shown.wait());
     QCOMPARE(service.calls.at(1).replacesId, id);
+    QCOMPARE(service.calls.at(1).summary, QStringLiteral("Home - 4 message(s)"));
+    QCOMPARE(service.calls.at(1).body, QStringLiteral("Ann - Hi"));
 
     // Another program's notification chosen is none of ours; ours starts the reader.
     service.invoke(id + 1, QStringLiteral("default"));
@@ -135,17 +138,21 @@ void TestNotify::bodyEscapedOnlyForMarkup_data()
 {
     QTest::addColumn<QStringList>("capabilities");
     QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("soundName"); // the new-mail sound asked for
 
     const QString name = QStringLiteral("Tom & Jerry <home> - 1 message(s)");
-    QTest::newRow("plain text service") << QStringList{"body"} << name;
+    QTest::newRow("plain text service") << QStringList{"body"} << name << "";
     QTest::newRow("body-markup announced")
-        << QStringList{"body", "body-markup"} << "Tom &amp; Jerry &lt;home&gt; - 1 message(s)";
+        << QStringList{"body", "body-markup"} << "Tom &amp; Jerry &lt;home&gt; - 1 message(s)"
+        << "";
+    QTest::newRow("sound announced") << QStringList{"body", "sound"} << name << "message-new-email";
 }
 
 void TestNotify::bodyEscapedOnlyForMarkup()
 {
     QFETCH(QStringList, capabilities);
     QFETCH(QString, body);
+    QFETCH(QString, soundName);
     if (!sessionBus())
         QSKIP("needs a session bus (run under dbus-run-session)");
     StandInNotifications service;
@@ -155,8 +162,11 @@ void TestNotify::bodyEscapedOnlyForMarkup()
     QSignalSpy shown(&notifier, &DesktopNotifier::shown);
 
     for (int i = 0; i < 2; ++i)
-        notifier.show(QStringLiteral("A & <b>"), QStringLiteral("Tom & Jerry <home> - 1 message(s)"), {});
+        notifier.show(QStringLiteral("A & <b>"), QStringLiteral("Tom & Jerry <home> - 1 message(s)"), {},
+                      true);
     QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(notifier.playsSound(), !soundName.isEmpty());
+    QCOMPARE(service.calls.at(1).hints.value("sound-name").toString(), soundName);
     QCOMPARE(service.capabilityQuestions, 1);
     QCOMPARE(service.calls.at(1).summary, QStringLiteral("A & <b>"));
     QCOMPARE(service.calls.at(1).body, body);
@@ -172,6 +182,7 @@ void TestNotify::push_data()
     QTest::newRow("connection refused") << "refused" << 0;
     QTest::newRow("redirect to another origin") << "redirect" << 1;
     QTest::newRow("answer that never ends") << "endless" << 1;
+    QTest::newRow("senders asked for") << "senders" << 1;
 }
 
 void TestNotify::push()
@@ -199,72 +210,25 @@ void TestNotify::push()
     }
     r.run.ProfileSettings.Popup = 0;
     r.run.ProfileSettings.PushURL = url;
+    // A subject leaves the machine only when the user asked for it.
+    r.run.ProfileSettings.PushSenders = fault == QLatin1String("senders") ? 1 : 0;
     QSignalSpy ended(&r.form().pushClient(), &PushClient::pushEnded);
 
     const QString text = QStringLiteral("Büro - 3 message(s)");
-    r.form().announceNewMail(text, QString(), false);
+    r.form().announceNewMail(text, QStringLiteral("Ann - Hi"), false);
     QVERIFY(ended.wait());
     QCOMPARE(server.requests().size(), requests);
     if (requests) {
         const StandInGateway::Request& request = server.requests().first();
         QCOMPARE(request.method, QByteArray("POST"));
         QCOMPARE(request.path, QByteArray("/postowl"));
-        QCOMPARE(request.body, text.toUtf8());
+        QCOMPARE(request.body, (r.run.ProfileSettings.PushSenders ? text + "\nAnn - Hi" : text).toUtf8());
         QCOMPARE(request.header("Title"), QByteArray("PostOwl"));
         QCOMPARE(request.header("Content-Type"), QByteArray("text/plain; charset=utf-8"));
     }
     QVERIFY2(elsewhere.requests().isEmpty(), "a redirect to another origin was followed");
     QVERIFY(r.desktop.messages.isEmpty());
     QCOMPARE(ended.size(), 1); // no retry
-}
-
-void TestNotify::sendersHintsAndSound_data()
-{
-    QTest::addColumn<QStringList>("capabilities");
-    QTest::addColumn<bool>("withSound");
-    QTest::addColumn<bool>("pushSenders");
-    QTest::addColumn<QString>("soundName");
-
-    QTest::newRow("service without sound") << QStringList{"body"} << true << false << "";
-    QTest::newRow("service plays sounds")
-        << QStringList{"body", "sound"} << true << false << "message-new-email";
-    QTest::newRow("no sound asked, senders pushed") << QStringList{"body", "sound"} << false << true << "";
-}
-
-void TestNotify::sendersHintsAndSound()
-{
-    QFETCH(QStringList, capabilities);
-    QFETCH(bool, withSound);
-    QFETCH(bool, pushSenders);
-    QFETCH(QString, soundName);
-    if (!sessionBus())
-        QSKIP("needs a session bus (run under dbus-run-session)");
-    StandInNotifications service;
-    QVERIFY(service.registered());
-    service.capabilities = capabilities;
-    StandInGateway server;
-    QVERIFY(server.listen());
-    server.acceptPosts("/postowl");
-    NotifyRun r;
-    r.run.ProfileSettings.PushURL = server.url(QStringLiteral("/postowl")).toString();
-    r.run.ProfileSettings.PushSenders = pushSenders ? 1 : 0;
-    // Until the service has said what it can do, the beep is the sound.
-    QVERIFY(!r.form().notificationPlaysSound());
-    QTRY_COMPARE(r.form().notificationPlaysSound(), capabilities.contains("sound"));
-
-    const QString text = QStringLiteral("Home - 2 message(s)");
-    const QString senders = QStringLiteral("Ann \u2014 Lunch\nBob \u2014 Re: Lunch");
-    r.form().announceNewMail(text, senders, withSound);
-    QTRY_COMPARE(service.calls.size(), 1);
-    const StandInNotifications::Call& call = service.calls.first();
-    QCOMPARE(call.summary, text);
-    QCOMPARE(call.body, senders);
-    QCOMPARE(call.textHints.value("desktop-entry").toString(), QStringLiteral("example.postowl.PostOwl"));
-    QCOMPARE(call.textHints.value("category").toString(), QStringLiteral("email.arrived"));
-    QCOMPARE(call.textHints.value("sound-name").toString(), soundName);
-    // A subject leaves the machine only when the user asked for it.
-    QTRY_COMPARE(server.requests().size(), 1);
-    QCOMPARE(QString::fromUtf8(server.requests().first().body), pushSenders ? text + '\n' + senders : text);
 }
 
 void TestNotify::switchedOffSendsNothing()

@@ -36,10 +36,6 @@ uint StandInNotifications::Notify(const QString& appName, uint replacesId, const
         structure.beginStructure();
         structure >> imageSize.rwidth() >> imageSize.rheight();
     }
-    QVariantMap textHints;
-    for (auto it = hints.cbegin(); it != hints.cend(); ++it)
-        if (it.key() != QLatin1String("image-data"))
-            textHints.insert(it.key(), it.value().toString());
-    calls.append({appName, replacesId, summary, body, actions, imageSize, textHints});
+    calls.append({appName, replacesId, summary, body, actions, imageSize, hints});
     return replacesId != 0 ? replacesId : uint(calls.size());
 }

@@ -23,8 +23,8 @@ public:
         QString summary;
         QString body;
         QStringList actions;
-        QSize imageSize;       // of the image-data hint; empty without one
-        QVariantMap textHints; // every hint but image-data, as strings
+        QSize imageSize; // of the image-data hint; empty without one
+        QVariantMap hints;
     };
 
     StandInNotifications();
