@@ -32,7 +32,7 @@ QIcon mailboxIcon(bool mailWaiting)
 
 Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& clock, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_run(run), m_store(store), m_desktop(desktop),
-      m_mailCheck(run, store, clock, desktop, *this), m_sms(run, m_network), m_push(m_network),
+      m_mailCheck(run, store, m_network, clock, desktop, *this), m_sms(run, m_network), m_push(m_network),
       m_passwords(run, store, *this)
 {
     // The icons live in this static library; make sure they are linked in.
@@ -64,6 +64,9 @@ Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& c
             saveWindowPosition();
     });
     connect(&m_notifier, &DesktopNotifier::activated, this, &Form1::notificationChosen);
+    // A new refresh token from the provider goes to the keyring at once.
+    connect(&m_mailCheck, &MailCheck::refreshTokenChanged, this,
+            [this](const QString& refreshToken) { m_passwords.storeRefreshToken(refreshToken); });
     connect(&m_notifier, &DesktopNotifier::unanswered, this, &Form1::showInTray);
     connect(&m_tray, &QSystemTrayIcon::messageClicked, this, &Form1::notificationChosen);
 }
@@ -341,6 +344,11 @@ void Form1::announceNewMail(const QString& text, const QString& senders, bool wi
     if (!settings.PushURL.isEmpty())
         pushNotify(settings.PushSenders == 1 && !senders.isEmpty() ? text + QLatin1Char('\n') + senders
                                                                    : text);
+}
+
+void Form1::signIn(const OAuthConfig& config, std::function<void(const QString& error)> done)
+{
+    m_mailCheck.signIn(config, std::move(done));
 }
 
 void Form1::pushNotify(const QString& text)

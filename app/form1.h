@@ -69,6 +69,7 @@ public:
     void pauseChecks() override;
     void resumeChecks() override;
     void pushNotify(const QString& text) override;
+    void signIn(const OAuthConfig& config, std::function<void(const QString& error)> done) override;
 
     MailCheck& mailCheck() { return m_mailCheck; }
     QSystemTrayIcon& trayIcon() { return m_tray; }
@@ -102,8 +103,8 @@ private:
     GeneralStuff& m_run;
     SettingsStore& m_store;
     Desktop& m_desktop;
-    MailCheck m_mailCheck;
     NetworkAccess m_network; // the run's one HTTP client, made before its users
+    MailCheck m_mailCheck;
     SmsClient m_sms;
     DesktopNotifier m_notifier;
     PushClient m_push;

@@ -7,6 +7,7 @@
 #include "generalstuff.h"
 #include "hashmask.h"
 #include "leadingnumber.h"
+#include "oauthconfig.h"
 #include "programinfo.h"
 #include "pushaddress.h"
 #include "scramblepassword.h"
@@ -15,6 +16,7 @@
 #include "ui_account.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QUrl>
 
@@ -36,6 +38,8 @@ const QString NotifyOnceWarning =
                    "receive messages on your GSM phone.");
 const QString InvalidPushUrlMessage = QStringLiteral("The push URL must start with http:// or https://.");
 const QString TestPushText = QStringLiteral("This is a test message from PostOwl.");
+const QString NeedsTlsMessage =
+    QStringLiteral("Signing in with the provider needs a secure connection (STARTTLS or SSL/TLS).");
 const QString InvalidPortMessage =
     QStringLiteral("The port must be a number from 1 to 65535, or empty for the standard port.");
 const QString AutostartFailedMessage = QStringLiteral("PostOwl could not change whether it starts with the "
@@ -103,6 +107,7 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
         enableApply();
     });
     connect(ui->Text1, &QLineEdit::textChanged, m_options, &ServerOptions::setServerName);
+    connect(m_options, &ServerOptions::signInRequested, this, &Account::signIn);
     connect(ui->ServerOptionsButton, &QPushButton::clicked, this,
             [this] { m_desktop.execDialog(*m_options); });
 
@@ -159,7 +164,7 @@ void Account::Form_Load()
     ui->PopupCheck->setChecked(record.Popup != 0 || record.ServerName.isEmpty());
     ui->ShowSendersCheck->setChecked(record.ShowSenders != 0);
     ui->PushSendersCheck->setChecked(record.PushSenders != 0);
-    m_options->fill(record);
+    m_options->fill(record, m_run.OAuthSecret);
     showServerOptions();
 
     // The dependent rules must hold even where filling changed nothing.
@@ -176,6 +181,8 @@ void Account::showServerOptions()
     ui->Label1->setText(m_options->protocol() == 1 ? QStringLiteral("Servername IMAP")
                                                    : QStringLiteral("Servername POP3"));
     ui->ServerSummary->setText(m_options->summary());
+    // The provider's sign-in takes the password's place.
+    ui->Text3->setEnabled(m_options->auth() == 0);
     updateSenderBoxes();
 }
 
@@ -185,6 +192,21 @@ void Account::updateSenderBoxes()
 {
     ui->ShowSendersCheck->setEnabled(m_options->protocol() == 1);
     ui->PushSendersCheck->setEnabled(ui->ShowSendersCheck->isEnabled() && ui->ShowSendersCheck->isChecked());
+}
+
+void Account::signIn()
+{
+    const OAuthConfig config = m_options->oauthConfig();
+    if (const QString problem = config.problem(); !problem.isEmpty()) {
+        m_options->setSignInStatus(problem);
+        return;
+    }
+    m_options->setSignInStatus(QStringLiteral("Waiting for the browser…"));
+    QPointer<ServerOptions> options(m_options);
+    m_host.signIn(config, [options](const QString& error) {
+        if (options)
+            options->setSignInStatus(error.isEmpty() ? QStringLiteral("Signed in") : error);
+    });
 }
 
 void Account::enableApply()
@@ -277,6 +299,11 @@ bool Account::fieldsAreValid()
         return false;
     }
 
+    if (m_options->auth() == 1 && m_options->security() == 0) {
+        m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), NeedsTlsMessage);
+        return false;
+    }
+
     int port = 0;
     if (!readPort(&port)) {
         m_desktop.message(this, QMessageBox::Warning, ProgramInfo::title(), InvalidPortMessage);
@@ -326,6 +353,9 @@ ProfileSettings Account::recordFromFields() const
     const QString pushUrl = ui->PushUrlField->text();
     record.PushURL = trimBlanks(pushUrl).isEmpty() ? QString() : pushUrl.trimmed();
     record.PasswordStore = ui->KeyringCheck->isChecked() ? 1 : 0;
+    // The provider's tokens live in the keyring, beside the passwords.
+    if (record.Auth == 1)
+        record.PasswordStore = 1;
     return record;
 }
 
@@ -335,15 +365,17 @@ bool Account::save(const ProfileSettings& record)
     // window. Only the keyring can still refuse it. The dialog keeps drawing
     // while the keyring takes its time (it can ask the user to unlock it), but
     // nothing in it can be edited, applied or closed until the answer is in.
-    const ProfilePasswords::Saved saved = m_passwords.save(record, [this](bool busy) {
-        m_waiting = busy;
-        setEnabled(!busy);
-    });
+    const ProfilePasswords::Saved saved =
+        m_passwords.save(record, m_options->clientSecret(), [this](bool busy) {
+            m_waiting = busy;
+            setEnabled(!busy);
+        });
     if (!saved.problem.isEmpty())
         m_desktop.message(this, saved.critical ? QMessageBox::Critical : QMessageBox::Warning,
                           ProgramInfo::title(), saved.problem);
     if (!saved.applied)
         return false;
+    ui->KeyringCheck->setChecked(record.PasswordStore == 1);
 
     const AutostartEntry autostart(record.ProfileName);
     const bool autostartSet = ui->AutostartCheck->isChecked() ? autostart.create() : autostart.remove();

@@ -58,6 +58,8 @@ private:
     void enableApply();
     // The protocol in the server's label, and the options' summary line.
     void showServerOptions();
+    // "Sign in…" in the server options: the host runs the provider's sign-in.
+    void signIn();
     // "Show sender and subject" for IMAP only, "also in the push" with it.
     void updateSenderBoxes();
     void updateTestButton();

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
+struct OAuthConfig;
+
 // What the Account dialog needs of the main window. Form1 implements it; tests
 // use a recording stand-in. The signatures match MailCheckView's where the two
 // overlap, so one implementation in Form1 serves both.
@@ -23,4 +27,7 @@ public:
     virtual void SendSMSNotify() = 0;
     // Pushes `text` to the record's push URL.
     virtual void pushNotify(const QString& text) = 0;
+    // Signs in with the provider in the user's browser; done gets the empty
+    // text once signed in, else why not.
+    virtual void signIn(const OAuthConfig& config, std::function<void(const QString& error)> done) = 0;
 };

@@ -8,11 +8,12 @@ namespace Ui {
 class ServerOptions;
 }
 class QLineEdit;
+struct OAuthConfig;
 struct ProfileSettings;
 
-// How the profile reaches its server: protocol, security, port and folder,
-// gathered in a small window of their own behind the button beside the
-// server field. Its controls belong to the Account dialog's edit buffer: they
+// How the profile reaches its server: protocol, security, port, folder and
+// how it signs in, gathered in a small window of their own behind the button
+// beside the server field. Its controls belong to the Account dialog's edit buffer: they
 // are filled with it, every change counts as an edit there, and only the
 // Account dialog's Apply saves them.
 class ServerOptions : public QDialog
@@ -23,9 +24,18 @@ public:
     explicit ServerOptions(QWidget* parent = nullptr);
     ~ServerOptions() override;
 
-    void fill(const ProfileSettings& record);
-    // Protocol, security, port (already checked by the caller) and folder.
+    // The client secret lives in the keyring, beside the record.
+    void fill(const ProfileSettings& record, const QString& clientSecret);
+    // Protocol, security, port (already checked by the caller), folder and sign-in.
     void readInto(ProfileSettings& record, quint16 port) const;
+    QString clientSecret() const;
+    // 0 the password; 1 the provider's sign-in.
+    int auth() const;
+    int security() const;
+    // The sign-in as the fields say now, for "Sign in…" before Apply.
+    OAuthConfig oauthConfig() const;
+    // "Signed in", or why not.
+    void setSignInStatus(const QString& text);
     QLineEdit* portField() const;
     int protocol() const;
     // The server the options are for: the warning about a plain connection
@@ -39,9 +49,12 @@ public:
 
 signals:
     void edited();
+    // "Sign in…": the Account dialog runs the sign-in through its host.
+    void signInRequested();
 
 private:
     void followRules();
+    void providerChosen(int index);
 
     std::unique_ptr<Ui::ServerOptions> ui;
     QString m_serverName;

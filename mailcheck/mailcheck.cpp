@@ -7,17 +7,21 @@
 #include "generalstuff.h"
 #include "mailcheckview.h"
 #include "mailports.h"
+#include "oauthflow.h"
 #include "passwordentry.h"
 #include "programinfo.h"
 #include "settingsstore.h"
 #include "statuscolors.h"
+#include "tokenrefresher.h"
+
+#include <utility>
 
 #include <QNetworkInformation>
 
-MailCheck::MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desktop& desktop,
-                     MailCheckView& view, QObject* parent)
-    : QObject(parent), m_run(run), m_store(store), m_clock(clock), m_desktop(desktop), m_view(view),
-      m_notification(run, clock, desktop, view), m_imap(clock)
+MailCheck::MailCheck(GeneralStuff& run, SettingsStore& store, NetworkAccess& network, Clock& clock,
+                     Desktop& desktop, MailCheckView& view, QObject* parent)
+    : QObject(parent), m_run(run), m_store(store), m_network(network), m_clock(clock), m_desktop(desktop),
+      m_view(view), m_notification(run, clock, desktop, view), m_imap(clock)
 {
     Timer1.setInterval(5000);
     connect(&Timer1, &QTimer::timeout, this, &MailCheck::Timer1_Timer);
@@ -35,6 +39,8 @@ MailCheck::MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desk
             [this](bool idling) { m_run.AwaitingNotice = idling; });
     connect(&m_imap, &ImapWatcher::dialogue, this, &MailCheck::dialogue);
 }
+
+MailCheck::~MailCheck() = default;
 
 void MailCheck::start()
 {
@@ -77,9 +83,10 @@ void MailCheck::resume()
 
 bool MailCheck::sameConnection(const ImapSession::Options& a, const ImapSession::Options& b)
 {
-    return a.userName == b.userName && a.password == b.password && a.bearerToken == b.bearerToken &&
-           a.host == b.host && a.port == b.port && a.folder == b.folder && a.startTls == b.startTls &&
-           a.fetchHeaders == b.fetchHeaders;
+    // A refreshed token is no reason to reconnect; signing in another way is.
+    return a.userName == b.userName && a.password == b.password &&
+           a.bearerToken.isEmpty() == b.bearerToken.isEmpty() && a.host == b.host && a.port == b.port &&
+           a.folder == b.folder && a.startTls == b.startTls && a.fetchHeaders == b.fetchHeaders;
 }
 
 bool MailCheck::isImap() const
@@ -125,12 +132,23 @@ void MailCheck::startCheck()
     m_view.setStatusColor(StatusColors::checking());
     m_view.setStatusText(QStringLiteral("Starting"));
 
+    if (signsInWithProvider()) {
+        // The check goes on once the token is here (connectToServer).
+        m_awaitingToken = true;
+        tokens().setConfig(oauthConfig());
+        tokens().requestAccessToken();
+        return;
+    }
     if (trimBlanks(m_run.ProfileSettings.Password).isEmpty()) {
         // Typed passwords live for this run only; the prompt never stores them.
         PasswordEntry prompt(m_run.ProfileSettings);
         m_desktop.execDialog(prompt);
     }
+    connectToServer();
+}
 
+void MailCheck::connectToServer()
+{
     m_view.setStatusText(QStringLiteral("Checking Mail"));
     // The record is read as it is now: the prompt may just have filled it.
     if (isImap()) {
@@ -140,7 +158,9 @@ void MailCheck::startCheck()
         return;
     }
     configure(m_conversation.connection());
-    m_conversation.connectToServer({m_run.ProfileSettings.UserName, m_run.ProfileSettings.Password});
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    m_conversation.connectToServer(
+        {settings.UserName, settings.Password, m_accessToken, settings.ServerName, profilePort(settings)});
 }
 
 void MailCheck::configure(MailConnection& connection) const
@@ -163,8 +183,112 @@ ImapSession::Options MailCheck::imapOptions() const
     options.folder = settings.Folder.isEmpty() ? QStringLiteral("INBOX") : settings.Folder;
     options.startTls = settings.Security == MailConnection::StartTls;
     options.tlsRequired = options.startTls;
+    options.bearerToken = m_accessToken;
     options.fetchHeaders = settings.ShowSenders == 1;
     return options;
+}
+
+bool MailCheck::signsInWithProvider() const
+{
+    return m_run.ProfileSettings.Auth == 1;
+}
+
+OAuthConfig MailCheck::oauthConfig() const
+{
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    OAuthConfig config;
+    config.clientId = settings.OAuthClientId;
+    config.clientSecret = m_run.OAuthSecret;
+    config.authorizeUrl = QUrl(settings.OAuthAuthorizeUrl);
+    config.tokenUrl = QUrl(settings.OAuthTokenUrl);
+    config.scope = settings.OAuthScope;
+    return config;
+}
+
+TokenRefresher& MailCheck::tokens()
+{
+    // Made for a profile that signs in with the provider only.
+    if (m_tokens)
+        return *m_tokens;
+    m_tokens = std::make_unique<TokenRefresher>(m_network);
+    m_tokens->setRefreshToken(m_run.OAuthRefreshToken);
+    m_tokens->setStoreRefreshToken([this](const QString& refreshToken) {
+        // Every new refresh token replaces the stored one.
+        m_run.OAuthRefreshToken = refreshToken;
+        emit refreshTokenChanged(refreshToken);
+    });
+    connect(m_tokens.get(), &TokenRefresher::accessTokenReady, this, [this](const QString& token) {
+        m_accessToken = token;
+        if (std::exchange(m_awaitingToken, false))
+            connectToServer();
+    });
+    connect(m_tokens.get(), &TokenRefresher::signInRequired, this, [this](const QString&) {
+        if (m_awaitingToken)
+            askToSignIn();
+    });
+    connect(m_tokens.get(), &TokenRefresher::failed, this, [this](const QString& message) {
+        if (std::exchange(m_awaitingToken, false))
+            signInFailed(message);
+    });
+    return *m_tokens;
+}
+
+OAuthFlow& MailCheck::signInFlow()
+{
+    if (m_signIn)
+        return *m_signIn;
+    m_signIn = std::make_unique<OAuthFlow>(m_network, m_desktop);
+    connect(m_signIn.get(), &OAuthFlow::signedIn, this, [this](const OAuthTokens& signedIn) {
+        tokens().takeTokens(signedIn);
+        if (auto done = std::exchange(m_signedInThen, {}))
+            done(QString());
+    });
+    connect(m_signIn.get(), &OAuthFlow::failed, this, [this](const QString& message) {
+        if (auto done = std::exchange(m_signedInThen, {}))
+            done(message);
+    });
+    return *m_signIn;
+}
+
+void MailCheck::signIn(const OAuthConfig& config, std::function<void(const QString& error)> done)
+{
+    m_signedInThen = std::move(done);
+    tokens().setConfig(config);
+    signInFlow().start(config);
+}
+
+void MailCheck::askToSignIn()
+{
+    const ProfileSettings& settings = m_run.ProfileSettings;
+    const auto answer = m_desktop.message(m_view.dialogParent(), QMessageBox::Question, ProgramInfo::title(),
+                                          QStringLiteral("Sign in to ") + settings.ServerName +
+                                              QStringLiteral(" in your web browser?"),
+                                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes) {
+        signInFailed(QString());
+        return;
+    }
+    // The check goes on with the token the sign-in brings.
+    signIn(oauthConfig(), [this](const QString& error) {
+        if (!error.isEmpty()) {
+            signInFailed(error);
+            return;
+        }
+        m_awaitingToken = true;
+        tokens().requestAccessToken();
+    });
+}
+
+void MailCheck::signInFailed(const QString& message)
+{
+    m_awaitingToken = false;
+    // The provider's own words are for the user, never only for a log.
+    if (!message.isEmpty())
+        m_desktop.message(m_view.dialogParent(), QMessageBox::Warning, ProgramInfo::title(), message);
+    m_view.setStatusColor(StatusColors::failure());
+    m_view.setStatusText(QStringLiteral("Cannot logon"));
+    endConversation();
+    emit checkEnded();
 }
 
 void MailCheck::watchNetwork()
@@ -203,6 +327,7 @@ void MailCheck::imapCounted(const CheckOutcome& outcome)
         m_run.ServerTransport = outcome.transport;
     }
     m_run.ConnectionNote.clear();
+    tokenWorked();
     endConversation();
     m_notification.handleCount(outcome.count, outcome.arrived, sendersOf(outcome));
     emit checkEnded();
@@ -233,6 +358,7 @@ void MailCheck::imapFailed(const CheckOutcome& outcome, bool willRetry)
     // No box: the watcher reconnects by itself. A count already shown stays
     // while it does; the tooltip and the About box say why.
     m_run.ConnectionNote = QStringLiteral("Reconnecting: ") + outcome.description;
+    emit dialogue(m_run.ConnectionNote);
     if (m_run.LastCheckTime.isNull() || m_checking) {
         m_view.setStatusColor(StatusColors::failure());
         m_view.setStatusText(QStringLiteral("Problem."));
@@ -249,6 +375,14 @@ void MailCheck::conversationEnded(const CheckOutcome& outcome)
         m_run.ServerGreeting = outcome.greeting;
         m_run.ServerTransport = outcome.transport;
     }
+    if (outcome.end == CheckOutcome::End::TokenRefused && m_tokens && !std::exchange(m_tokenRetried, true)) {
+        // Refreshed once, and the check tried again with the new token.
+        m_awaitingToken = true;
+        m_tokens->tokenRefused();
+        return;
+    }
+    if (outcome.end == CheckOutcome::End::Counted)
+        tokenWorked();
     switch (outcome.end) {
     case CheckOutcome::End::Counted:
         endConversation();
@@ -279,6 +413,10 @@ void MailCheck::conversationEnded(const CheckOutcome& outcome)
         m_view.setStatusText(QStringLiteral("Problem."));
         break;
     case CheckOutcome::End::TokenRefused:
+        m_tokenRetried = false;
+        m_view.setStatusColor(StatusColors::failure());
+        m_view.setStatusText(QStringLiteral("Cannot logon"));
+        break;
     case CheckOutcome::End::ServerClosed:
     case CheckOutcome::End::SocketError:
         // The conversation has already let go of the server while the user reads this.
@@ -303,6 +441,13 @@ QString MailCheck::fingerprintLines(const QString& fingerprint)
     for (qsizetype first = 0; first < pairs.size(); first += FingerprintPairsPerLine)
         lines.append(pairs.mid(first, FingerprintPairsPerLine).join(QLatin1Char(':')));
     return lines.join(QStringLiteral("\r\n"));
+}
+
+void MailCheck::tokenWorked()
+{
+    m_tokenRetried = false;
+    if (m_tokens)
+        m_tokens->tokenAccepted();
 }
 
 bool MailCheck::askToTrustCertificate(const CheckOutcome& outcome)

@@ -8,7 +8,15 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
+
 class Clock;
+class NetworkAccess;
+class OAuthFlow;
+class TokenRefresher;
+struct OAuthConfig;
+struct OAuthTokens;
 class Desktop;
 class MailCheckView;
 class SettingsStore;
@@ -24,8 +32,10 @@ class MailCheck : public QObject
 
 public:
     // A certificate the user chooses to trust during a check is kept in the store at once.
-    MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desktop& desktop, MailCheckView& view,
-              QObject* parent = nullptr);
+    // The network carries the sign-in with the provider, for a profile that uses it.
+    MailCheck(GeneralStuff& run, SettingsStore& store, NetworkAccess& network, Clock& clock, Desktop& desktop,
+              MailCheckView& view, QObject* parent = nullptr);
+    ~MailCheck() override;
 
     // First tick 100 ms from now, then every five seconds.
     void start();
@@ -65,7 +75,13 @@ public:
     static QString fingerprintLines(const QString& fingerprint);
     static constexpr int FingerprintPairsPerLine = 16;
 
+    // Runs the provider's sign-in in the user's browser; done gets the empty
+    // text on success, else why not, for the user.
+    void signIn(const OAuthConfig& config, std::function<void(const QString& error)> done);
+
 signals:
+    // The provider handed out a new refresh token: the keyring keeps it.
+    void refreshTokenChanged(const QString& refreshToken);
     // A check has ended, counted or failed, and its result is shown.
     void checkEnded();
     // Each command sent (the password masked), each reply line received, and
@@ -74,6 +90,14 @@ signals:
 
 private:
     void startCheck();
+    void connectToServer();
+    bool signsInWithProvider() const;
+    OAuthConfig oauthConfig() const;
+    TokenRefresher& tokens();
+    OAuthFlow& signInFlow();
+    void askToSignIn();
+    void signInFailed(const QString& message);
+    void tokenWorked();
     void conversationEnded(const CheckOutcome& outcome);
     bool isImap() const;
     void configure(MailConnection& connection) const;
@@ -93,6 +117,7 @@ private:
     Pop3Conversation m_conversation;
     GeneralStuff& m_run;
     SettingsStore& m_store;
+    NetworkAccess& m_network;
     Clock& m_clock;
     Desktop& m_desktop;
     MailCheckView& m_view;
@@ -102,6 +127,13 @@ private:
     quint16 m_imapPortOverride = 0;
     QList<QSslCertificate> m_extraCas;
     bool m_networkWatched = false;
+    // Signing in with the provider, made for a profile that does.
+    std::unique_ptr<TokenRefresher> m_tokens;
+    std::unique_ptr<OAuthFlow> m_signIn;
+    std::function<void(const QString&)> m_signedInThen;
+    QString m_accessToken;        // in memory only
+    bool m_awaitingToken = false; // a check waits for the token
+    bool m_tokenRetried = false;  // refused once, refreshed and tried again
     // The certificate the user last refused to trust, and when.
     QString m_declinedFingerprint;
     QDateTime m_declinedAt;

@@ -39,6 +39,13 @@ void MailConnection::setSecurity(int security, const QString& trustedFingerprint
     m_trustedFingerprint = trustedFingerprint.trimmed();
 }
 
+void MailConnection::setTimer(QTimer& timer, int milliseconds)
+{
+    timer.setInterval(milliseconds);
+    if (milliseconds <= 0)
+        timer.stop();
+}
+
 void MailConnection::restartTimer(QTimer& timer)
 {
     if (timer.interval() > 0)

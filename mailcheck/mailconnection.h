@@ -45,9 +45,9 @@ public:
     // Certificate authorities trusted besides the system's, for tests.
     void addCaCertificates(const QList<QSslCertificate>& certificates) { m_extraCas += certificates; }
     // No byte for this long ends the connection; 0 never.
-    void setStallTimeout(int milliseconds) { setTimeout(m_stall, milliseconds); }
+    void setStallTimeout(int milliseconds) { setTimer(m_stall, milliseconds); }
     // How long the whole connection may take from the connect on; 0 for ever.
-    void setDeadline(int milliseconds) { setTimeout(m_deadline, milliseconds); }
+    void setDeadline(int milliseconds) { setTimer(m_deadline, milliseconds); }
     int stallTimeout() const { return m_stall.interval(); }
     // TCP keepalive, for a connection that stays open.
     void setKeepAlive(bool on) { m_keepAlive = on; }
@@ -92,17 +92,10 @@ private:
     void socketError();
     void fail(Failure failure, const QString& description);
     void restartTimer(QTimer& timer);
+    // A running timer keeps running with its new interval; 0 stops it for good.
+    static void setTimer(QTimer& timer, int milliseconds);
 
     std::unique_ptr<QTcpSocket> m_socket;
-    // A running QTimer given a new interval restarts with it: 0 would fire at
-    // once instead of never, so "never" stops it.
-    static void setTimeout(QTimer& timer, int milliseconds)
-    {
-        if (milliseconds <= 0)
-            timer.stop();
-        timer.setInterval(milliseconds);
-    }
-
     QTimer m_stall;
     QTimer m_deadline;
     QString m_host;

@@ -69,6 +69,9 @@ void Pop3Conversation::act(const Pop3Session::Step& step)
     case Pop3Session::End::StlsRefused:
         end(CheckOutcome::End::SocketError, tr("The server refused STLS."));
         break;
+    case Pop3Session::End::TokenRefused:
+        end(CheckOutcome::End::TokenRefused, tr("The server refused the sign-in."));
+        break;
     }
 }
 
@@ -78,9 +81,13 @@ void Pop3Conversation::send(const QByteArray& commands)
     for (const QByteArray& line : lines) {
         if (line.isEmpty())
             continue;
-        // Whoever reads the dialogue never sees the password.
-        emit dialogue(line.startsWith("PASS ") ? QStringLiteral("PASS ****")
-                                               : QString::fromLatin1(line.chopped(1)));
+        // Whoever reads the dialogue never sees the password or the token.
+        if (line.startsWith("PASS "))
+            emit dialogue(QStringLiteral("PASS ****"));
+        else if (line.startsWith("AUTH "))
+            emit dialogue(QString::fromLatin1(line.left(line.indexOf(' ', 5))) + QStringLiteral(" ****"));
+        else
+            emit dialogue(QString::fromLatin1(line.chopped(1)));
     }
     Winsock1.write(commands);
 }

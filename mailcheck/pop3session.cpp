@@ -1,6 +1,7 @@
 #include "pop3session.h"
 
 #include "leadingnumber.h"
+#include "saslmessage.h"
 
 #include <cmath>
 #include <limits>
@@ -20,10 +21,7 @@ Pop3Session::Step Pop3Session::tlsStarted()
     Step step;
     if (m_over || m_pop3State != State::TlsHandshake)
         return step;
-    if (command("USER ", m_credentials.userName, step))
-        m_pop3State = State::UserSent;
-    else
-        end(End::InvalidUser, step);
+    logIn(step);
     return step;
 }
 
@@ -69,10 +67,9 @@ void Pop3Session::handleReply(const QByteArray& line, Step& step)
         if (m_startTls) {
             command("STLS", QString(), step);
             m_pop3State = State::StlsSent;
-        } else if (command("USER ", m_credentials.userName, step))
-            m_pop3State = State::UserSent;
-        else
-            end(End::InvalidUser, step);
+        } else {
+            logIn(step);
+        }
         break;
     case State::UserSent:
         if (!positive)
@@ -104,10 +101,68 @@ void Pop3Session::handleReply(const QByteArray& line, Step& step)
             end(End::StlsRefused, step);
         }
         break;
+    case State::CapaSent:
+        // A multi-line answer, read to its end; a refusal ends it at once.
+        if (++m_capaLines == 1 && !positive) {
+            authenticate(step);
+        } else if (line.startsWith(".\r") || line.startsWith(".\n")) {
+            authenticate(step);
+        } else if (m_capaLines > MaxCapaLines) {
+            end(End::LineTooLong, step);
+        } else if (line.toUpper().startsWith("SASL ")) {
+            m_oauthBearer = line.toUpper().split(' ').contains("OAUTHBEARER");
+        }
+        break;
+    case State::AuthSent:
+        if (positive && (line.startsWith("+ ") || line.trimmed() == "+")) {
+            // A failure that says why: answer it, then the server says no.
+            step.send += m_oauthBearer ? QByteArrayLiteral("AQ==\r\n") : QByteArrayLiteral("\r\n");
+            m_pop3State = State::AuthChallenged;
+        } else if (positive) {
+            command("STAT", QString(), step);
+            m_pop3State = State::StatSent;
+        } else {
+            end(End::TokenRefused, step);
+        }
+        break;
+    case State::AuthChallenged:
+        end(End::TokenRefused, step);
+        break;
     case State::NotConnected:
     case State::TlsHandshake:
         break;
     }
+}
+
+void Pop3Session::logIn(Step& step)
+{
+    if (m_credentials.bearerToken.isEmpty()) {
+        if (command("USER ", m_credentials.userName, step))
+            m_pop3State = State::UserSent;
+        else
+            end(End::InvalidUser, step);
+        return;
+    }
+    m_capaLines = 0;
+    m_oauthBearer = false;
+    command("CAPA", QString(), step);
+    m_pop3State = State::CapaSent;
+}
+
+void Pop3Session::authenticate(Step& step)
+{
+    const QByteArray message = m_oauthBearer
+                                   ? SaslMessage::oauthBearer(m_credentials.userName, m_credentials.host,
+                                                              m_credentials.port, m_credentials.bearerToken)
+                                   : SaslMessage::xoauth2(m_credentials.userName, m_credentials.bearerToken);
+    // The token must not smuggle in a line break either.
+    if (message.contains('\r') || message.contains('\n')) {
+        end(End::TokenRefused, step);
+        return;
+    }
+    step.send +=
+        QByteArray(m_oauthBearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ") + message.toBase64() + "\r\n";
+    m_pop3State = State::AuthSent;
 }
 
 bool Pop3Session::command(const QByteArray& word, const QString& argument, Step& step) const

@@ -21,12 +21,21 @@ public:
         StatSent = 4,
         StlsSent = 5,
         TlsHandshake = 6,
+        // Signing in with the provider instead of USER and PASS:
+        CapaSent = 7,       // which SASL mechanisms are there
+        AuthSent = 8,       // AUTH OAUTHBEARER or XOAUTH2 with the token
+        AuthChallenged = 9, // the server refused it and said why; we answered
     };
 
     struct Credentials
     {
         QString userName;
         QString password;
+        // Not empty: sign in with this access token instead of the password.
+        QString bearerToken;
+        // Where to, for OAUTHBEARER's message.
+        QString host;
+        quint16 port = 0;
     };
 
     struct Result
@@ -40,7 +49,10 @@ public:
     // The longest reply line a server may send, line end included (RFC 2449).
     static constexpr int MaxReplyLength = 512;
 
-    enum class End { None, Counted, InvalidUser, CannotLogon, LineTooLong, StlsRefused };
+    // The most lines a CAPA answer may have.
+    static constexpr int MaxCapaLines = 64;
+
+    enum class End { None, Counted, InvalidUser, CannotLogon, LineTooLong, StlsRefused, TokenRefused };
 
     // What the received bytes lead to: a command to send, the TLS handshake to
     // start, the end of the conversation, or none of these.
@@ -71,6 +83,9 @@ public:
 
 private:
     void handleReply(const QByteArray& line, Step& step);
+    // USER, or with a token CAPA first.
+    void logIn(Step& step);
+    void authenticate(Step& step);
     bool command(const QByteArray& word, const QString& argument, Step& step) const;
     void end(End how, Step& step);
 
@@ -80,4 +95,6 @@ private:
     State m_pop3State = State::NotConnected;
     bool m_over = true;
     bool m_startTls = false;
+    bool m_oauthBearer = false; // the server offers OAUTHBEARER, else XOAUTH2 is used
+    int m_capaLines = 0;
 };

@@ -41,6 +41,11 @@ struct GeneralStuff
     // An entry whose content the run never learnt (the keyring could not be
     // reached) is never deleted on the strength of an empty field.
     enum class KeyringEntry { Unknown, Empty, Held };
+
+    // A profile that signs in with the provider: its refresh token and its
+    // optional client secret, as the desktop keyring holds them (never the file).
+    QString OAuthRefreshToken;
+    QString OAuthSecret;
     KeyringEntry Pop3Entry = KeyringEntry::Unknown;
     KeyringEntry SmsEntry = KeyringEntry::Unknown;
 };

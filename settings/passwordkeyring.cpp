@@ -24,7 +24,17 @@ QString PasswordKeyring::service()
 
 QString PasswordKeyring::entryName(const QString& profile, Entry entry)
 {
-    return profile + (entry == Entry::Pop3 ? QStringLiteral("/POP3") : QStringLiteral("/SMS"));
+    switch (entry) {
+    case Entry::Pop3:
+        return profile + QStringLiteral("/POP3");
+    case Entry::Sms:
+        return profile + QStringLiteral("/SMS");
+    case Entry::OAuth:
+        return profile + QStringLiteral("/OAuth");
+    case Entry::OAuthSecret:
+        return profile + QStringLiteral("/OAuthSecret");
+    }
+    Q_UNREACHABLE();
 }
 
 PasswordKeyring::PasswordKeyring(QObject* parent) : QObject(parent) {}

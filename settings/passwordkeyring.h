@@ -25,7 +25,9 @@ class PasswordKeyring : public QObject
     Q_OBJECT
 
 public:
-    enum class Entry { Pop3, Sms };
+    // The two passwords, and for a profile that signs in with the provider
+    // its refresh token and its client secret.
+    enum class Entry { Pop3, Sms, OAuth, OAuthSecret };
 
     // The longest password the program's fields take for the keyring (the
     // settings file's scrambled form holds 25 characters at most).
@@ -45,7 +47,7 @@ public:
     using Done = std::function<void(const Result&)>;
 
     static QString service();
-    // "Home/POP3", "Home/SMS"
+    // "Home/POP3", "Home/SMS", "Home/OAuth", "Home/OAuthSecret"
     static QString entryName(const QString& profile, Entry entry);
 
     explicit PasswordKeyring(QObject* parent = nullptr);

@@ -51,9 +51,33 @@ void ProfilePasswords::load(std::function<void(const QString& error)> done)
 {
     m_run.PasswordsPending = true;
     m_keyring->readPasswords(m_run, [this, done = std::move(done)](const QString& error) {
-        m_run.PasswordsPending = false;
-        done(error);
+        if (!error.isEmpty() || m_run.ProfileSettings.Auth != 1) {
+            m_run.PasswordsPending = false;
+            done(error);
+            return;
+        }
+        const QString profile = m_run.ProfileSettings.ProfileName;
+        m_keyring->read(profile, PasswordKeyring::Entry::OAuthSecret,
+                        [this, profile, done](const PasswordKeyring::Result& secret) {
+                            m_run.OAuthSecret = secret.password;
+                            m_keyring->read(profile, PasswordKeyring::Entry::OAuth,
+                                            [this, done](const PasswordKeyring::Result& token) {
+                                                m_run.OAuthRefreshToken = token.password;
+                                                m_run.PasswordsPending = false;
+                                                done(token.ok ? QString() : token.error);
+                                            });
+                        });
     });
+}
+
+void ProfilePasswords::storeRefreshToken(const QString& refreshToken)
+{
+    m_keyring->write(m_run.ProfileSettings.ProfileName, PasswordKeyring::Entry::OAuth, refreshToken,
+                     [](const PasswordKeyring::Result& result) {
+                         if (!result.ok)
+                             qWarning("PostOwl: the desktop keyring could not keep the sign-in: %s",
+                                      qPrintable(result.error));
+                     });
 }
 
 bool ProfilePasswords::pop3PasswordSaved() const
@@ -63,13 +87,13 @@ bool ProfilePasswords::pop3PasswordSaved() const
                                      : m_store.holdsPassword(record.ProfileName);
 }
 
-ProfilePasswords::Saved ProfilePasswords::save(const ProfileSettings& record,
+ProfilePasswords::Saved ProfilePasswords::save(const ProfileSettings& record, const QString& oauthSecret,
                                                const std::function<void(bool busy)>& busy)
 {
     Saved saved;
     const bool leavingKeyring = m_run.ProfileSettings.PasswordStore == 1 && record.PasswordStore == 0;
     if (record.PasswordStore == 1) {
-        saved.problem = writeKeyring(record, busy);
+        saved.problem = writeKeyring(record, oauthSecret, busy);
         if (!saved.problem.isEmpty())
             return saved;
     }
@@ -87,8 +111,17 @@ ProfilePasswords::Saved ProfilePasswords::save(const ProfileSettings& record,
     return saved;
 }
 
-QString ProfilePasswords::writeKeyring(const ProfileSettings& record, const std::function<void(bool)>& busy)
+QString ProfilePasswords::writeKeyring(const ProfileSettings& record, const QString& oauthSecret,
+                                       const std::function<void(bool)>& busy)
 {
+    if (record.Auth == 1 && oauthSecret != m_run.OAuthSecret) {
+        const PasswordKeyring::Result result = waiting(busy, [&] {
+            return m_keyring->writeNow(record.ProfileName, PasswordKeyring::Entry::OAuthSecret, oauthSecret);
+        });
+        if (!result.ok)
+            return KeyringWriteFailedMessage.arg(result.error);
+        m_run.OAuthSecret = oauthSecret;
+    }
     // Coming from the settings file, the fields are the whole truth. A profile
     // already in the keyring keeps an entry this run could never read, rather
     // than losing it to a field that was empty only for that reason.

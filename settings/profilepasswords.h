@@ -22,8 +22,10 @@ public:
     ProfilePasswords(GeneralStuff& run, SettingsStore& store, QObject& owner);
 
     // Start-up of a profile that keeps its passwords in the keyring: fills the
-    // record's two passwords, asynchronously; the run's PasswordsPending holds
-    // the first check meanwhile. done gets the keyring's error, or the empty text.
+    // record's two passwords, and for a profile that signs in with the
+    // provider its refresh token and client secret, asynchronously; the run's
+    // PasswordsPending holds the first check meanwhile. done gets the
+    // keyring's error, or the empty text.
     void load(std::function<void(const QString& error)> done);
 
     // Whether the profile's POP3 password was saved (not merely typed at the
@@ -45,12 +47,18 @@ public:
     // hold the passwords, then the record, then the file, and only once the
     // file holds the passwords again the keyring's copy goes. busy(true) and
     // busy(false) frame every wait for the keyring.
-    Saved save(const ProfileSettings& record, const std::function<void(bool busy)>& busy = {});
+    // oauthSecret: the client secret of the provider's sign-in, kept beside them.
+    Saved save(const ProfileSettings& record, const QString& oauthSecret = QString(),
+               const std::function<void(bool busy)>& busy = {});
+    // A refresh token the provider handed out replaces the stored one; a
+    // keyring that fails is said on standard error (the token stays in memory).
+    void storeRefreshToken(const QString& refreshToken);
 
     PasswordKeyring& keyring() { return *m_keyring; }
 
 private:
-    QString writeKeyring(const ProfileSettings& record, const std::function<void(bool)>& busy);
+    QString writeKeyring(const ProfileSettings& record, const QString& oauthSecret,
+                         const std::function<void(bool)>& busy);
     QString clearKeyring(const std::function<void(bool)>& busy);
 
     GeneralStuff& m_run;

@@ -40,6 +40,13 @@ struct ProfileSettings
     quint8 Protocol;
     // The IMAP mailbox to watch; empty means INBOX.
     QString Folder;
+    // 0: the password signs in; 1: the provider's sign-in (OAuth 2.0), with
+    // the app registration and the provider's addresses below.
+    quint8 Auth;
+    QString OAuthClientId;
+    QString OAuthAuthorizeUrl;
+    QString OAuthTokenUrl;
+    QString OAuthScope;
     // IMAP only: the desktop notification names the sender and subject of
     // the new messages; with PushSenders the push does too. Both off, a
     // subject never leaves the machine.

@@ -13,6 +13,7 @@
 #include "fakedesktop.h"
 #include "generalstuff.h"
 #include "mailcheck.h"
+#include "networkaccess.h"
 #include "recordingview.h"
 #include "statuscolors.h"
 #include "temporarystore.h"
@@ -134,7 +135,7 @@ class Soak
 public:
     Soak(const DovecotServer& server, quint16 refusedPort)
         : m_server(server), m_refusedPort(refusedPort),
-          m_check(m_run, m_settings.store, m_clock, m_desktop, m_view)
+          m_check(m_run, m_settings.store, m_network, m_clock, m_desktop, m_view)
     {
         ProfileSettings& settings = m_run.ProfileSettings;
         settings.ProfileName = QStringLiteral("Soak");
@@ -284,6 +285,7 @@ private:
     FakeClock m_clock;
     FakeDesktop m_desktop;
     RecordingView m_view;
+    NetworkAccess m_network;
     MailCheck m_check;
 };
 

@@ -38,7 +38,12 @@ public:
     int execDialog(QDialog& dialog) override;
     void beep() override { ++beeps; }
     bool startProgram(const QString& commandLine) override;
-    void openUrl(const QUrl& url) override { openedUrls.append(url); }
+    void openUrl(const QUrl& url) override
+    {
+        openedUrls.append(url);
+        if (whenUrlOpened)
+            whenUrlOpened(url);
+    }
     bool trayAvailable() const override { return tray; }
 
     QStringList messageTexts() const;
@@ -51,6 +56,8 @@ public:
     // Runs while each message box is "open", OK-only boxes included, before
     // it is answered: lets a test watch what happens behind it.
     std::function<void(const Message&)> whileOpen;
+    // Runs for each address opened, e.g. a stand-in browser that fetches it.
+    std::function<void(const QUrl&)> whenUrlOpened;
     bool tray = true;
     bool startSucceeds = true;
 

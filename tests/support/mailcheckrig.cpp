@@ -9,7 +9,7 @@ constexpr int CheckTimeoutMs = 5000;
 }
 
 MailCheckRig::MailCheckRig(quint16 port, const QString& host)
-    : check(run, settings.store, clock, desktop, view)
+    : check(run, settings.store, network, clock, desktop, view)
 {
     ProfileSettings& settings = run.ProfileSettings;
     settings.ProfileName = QStringLiteral("DEFAULT");

@@ -4,6 +4,7 @@
 #include "fakedesktop.h"
 #include "generalstuff.h"
 #include "mailcheck.h"
+#include "networkaccess.h"
 #include "recordingview.h"
 #include "temporarystore.h"
 
@@ -24,6 +25,7 @@ struct MailCheckRig
     FakeClock clock;
     FakeDesktop desktop;
     RecordingView view;
+    NetworkAccess network;
     MailCheck check;
 };
 

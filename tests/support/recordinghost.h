@@ -19,6 +19,13 @@ public:
     void setReaderMenuEnabled(bool enabled) override { readerMenu = enabled ? 1 : 0; }
     void SendSMSNotify() override { calls.append(QStringLiteral("SendSMSNotify")); }
     void pushNotify(const QString& text) override { calls.append(QStringLiteral("push: ") + text); }
+    void signIn(const OAuthConfig&, std::function<void(const QString& error)> done) override
+    {
+        calls.append(QStringLiteral("signIn"));
+        done(signInError);
+    }
+
+    QString signInError;
 
     QStringList calls;
     QString title;
