@@ -211,6 +211,7 @@ TokenRefresher& MailCheck::tokens()
     if (m_tokens)
         return *m_tokens;
     m_tokens = std::make_unique<TokenRefresher>(m_network);
+    m_tokens->setClock([this] { return m_clock.now(); });
     m_tokens->setRefreshToken(m_run.OAuthRefreshToken);
     m_tokens->setStoreRefreshToken([this](const QString& refreshToken) {
         // Every new refresh token replaces the stored one.

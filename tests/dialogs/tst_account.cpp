@@ -117,6 +117,7 @@ private slots:
     void autostartCheckCreatesAndRemovesTheFile();
     void securityAndPort_data();
     void securityAndPort();
+    void serverOptionsForImapAndTheProvider();
     void changingTheServerForgetsTheTrustedCertificate_data();
     void changingTheServerForgetsTheTrustedCertificate();
 };
@@ -933,6 +934,43 @@ void TestAccount::securityAndPort()
     // The next opening shows the standard port as an empty field.
     h.open();
     QCOMPARE(h.text("PortField")->text(), savedPort ? QString::number(savedPort) : QString());
+}
+
+void TestAccount::serverOptionsForImapAndTheProvider()
+{
+    Harness h;
+    h.open();
+    h.fillValid();
+    auto* protocol = h.control<QComboBox>("ProtocolCombo");
+    protocol->setCurrentIndex(1);
+    QCOMPARE(h.control<QLabel>("Label1")->text(), QStringLiteral("Servername IMAP"));
+    QVERIFY(h.text("FolderField")->isEnabled());
+    QCOMPARE(h.control<QLabel>("ServerSummary")->text(), QStringLiteral("IMAP, None, port 143"));
+
+    // Microsoft fills in its addresses; the password gives way to the sign-in.
+    auto* signIn = h.control<QComboBox>("SignInCombo");
+    signIn->setCurrentIndex(signIn->findText(QStringLiteral("Microsoft")));
+    emit signIn->activated(signIn->currentIndex());
+    QCOMPARE(h.text("AuthorizeUrlField")->text(),
+             QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/authorize"));
+    QVERIFY(h.text("ScopeField")->text().endsWith(QStringLiteral(" offline_access")));
+    QVERIFY(!h.text("Text3")->isEnabled());
+    h.button("SignInButton")->click();
+    QVERIFY(h.control<QLabel>("SignInStatus")->text().contains(QStringLiteral("client ID")));
+    h.text("ClientIdField")->setText(QStringLiteral("my-app"));
+    h.button("SignInButton")->click();
+    QCOMPARE(h.control<QLabel>("SignInStatus")->text(), QStringLiteral("Signed in"));
+    QVERIFY(h.host.calls.contains(QStringLiteral("signIn")));
+
+    // Only inside TLS, and the tokens need the keyring, which this test has not.
+    h.button("Command1")->click();
+    QCOMPARE(h.desktop.messageTexts(),
+             QStringList{QStringLiteral("Signing in with the provider needs a secure "
+                                        "connection (STARTTLS or SSL/TLS).")});
+    h.control<QComboBox>("SecurityCombo")->setCurrentIndex(2);
+    h.button("Command1")->click();
+    QVERIFY(h.desktop.messages.last().text.startsWith(QStringLiteral("The desktop keyring could not save")));
+    QCOMPARE(h.run.ProfileSettings.Auth, quint8(0));
 }
 
 void TestAccount::changingTheServerForgetsTheTrustedCertificate_data()

@@ -3,12 +3,15 @@
 
 #include "dovecotserver.h"
 #include "mailcheckrig.h"
+#include "standinauthserver.h"
 #include "statuscolors.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QPushButton>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -110,6 +113,8 @@ private slots:
     void tlsServesTheCertificateOfItsCa();
     void oauthTokenLogsIn_data();
     void oauthTokenLogsIn();
+    void signsInWithTheProvider_data();
+    void signsInWithTheProvider();
     void imapCountsReadOnly_data();
     void imapCountsReadOnly();
     void imapIdleHearsADeliveryAndComesBackAfterAKick();
@@ -476,6 +481,99 @@ void tst_Dovecot::oauthTokenLogsIn()
         socket.write("b STATUS INBOX (UNSEEN)\r\n");
         QCOMPARE(lineFrom(socket), QByteArray("* STATUS INBOX (UNSEEN 3)\r\n"));
     }
+}
+
+void tst_Dovecot::signsInWithTheProvider_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("refreshToken"); // what the keyring held at start
+    QTest::addColumn<bool>("badlySigned");     // tokens the mail server must refuse
+    QTest::addColumn<QString>("tokenError");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("tokenRequests");
+
+    const QString counted = QStringLiteral("3 message(s)");
+    const QString refused = QStringLiteral("Cannot logon");
+    QTest::newRow("IMAPS, signed in in the browser") << 1 << "" << false << "" << counted << 1;
+    QTest::newRow("IMAPS, refreshed without a browser") << 1 << "kept" << false << "" << counted << 1;
+    QTest::newRow("POP3S, refreshed without a browser") << 0 << "kept" << false << "" << counted << 1;
+    // Refused although fresh from the provider: no second refresh, and the user is told.
+    QTest::newRow("IMAPS, bad token refused") << 1 << "kept" << true << "" << refused << 1;
+    QTest::newRow("POP3S, bad token refused") << 0 << "kept" << true << "" << refused << 1;
+    QTest::newRow("IMAPS, invalid_grant asks to sign in")
+        << 1 << "kept" << false << "invalid_grant" << refused << 1;
+}
+
+void tst_Dovecot::signsInWithTheProvider()
+{
+    QFETCH(int, protocol);
+    QFETCH(QString, refreshToken);
+    QFETCH(bool, badlySigned);
+    QFETCH(QString, tokenError);
+    QFETCH(QString, status);
+    QFETCH(int, tokenRequests);
+    const QString reason = DovecotServer::unavailableReason(true);
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    DovecotServer server(3);
+    server.setImap(true);
+    server.setTls(true);
+    server.setOAuth2(true);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    StandInAuthServer provider;
+    QVERIFY(provider.listen());
+    provider.minter = [&](qint64 lifetime) {
+        return badlySigned ? server.badlySignedOAuthToken(int(lifetime)) : server.oauthToken(int(lifetime));
+    };
+    provider.refreshToken = refreshToken;
+    provider.tokenError = tokenError;
+
+    Run r(server);
+    ProfileSettings& settings = r.run.ProfileSettings;
+    settings.Protocol = quint8(protocol);
+    settings.Security = 2;
+    settings.Password.clear();
+    settings.Auth = 1;
+    settings.OAuthClientId = provider.clientId;
+    settings.OAuthAuthorizeUrl = provider.url("/authorize").toString();
+    settings.OAuthTokenUrl = provider.url("/token").toString();
+    r.run.OAuthRefreshToken = refreshToken;
+    (protocol == 1 ? r.check.setImapPort(server.imapsPort()) : r.check.setPort(server.tlsPort()));
+    r.check.addCaCertificates(QSslCertificate::fromPath(server.caCertificatePath()));
+    // The browser: fetches the provider's page and follows it back to PostOwl.
+    QNetworkAccessManager browser;
+    r.desktop.whenUrlOpened = [&](const QUrl& url) { browser.get(QNetworkRequest(url)); };
+    if (refreshToken.isEmpty() || !tokenError.isEmpty())
+        r.desktop.answerNext(tokenError.isEmpty() ? QMessageBox::Yes : QMessageBox::No);
+
+    QStringList dialogue;
+    QObject::connect(&r.check, &MailCheck::dialogue, [&](const QString& line) { dialogue.append(line); });
+    QVERIFY(r.checkOnce());
+    QCOMPARE(r.view.statusText, status);
+    QCOMPARE(provider.tokenRequests.size(), tokenRequests);
+    // The verbose log shows the mechanism, never the token.
+    QCOMPARE(dialogue.filter(QStringLiteral("XOAUTH2 ****")).size() +
+                     dialogue.filter("OAUTHBEARER ****").size() >
+                 0,
+             tokenError.isEmpty());
+    QVERIFY(provider.lastAccessToken.isEmpty() ||
+            !dialogue.join(QLatin1Char(10)).contains(provider.lastAccessToken.left(40)));
+    QCOMPARE(r.desktop.openedUrls.size(), refreshToken.isEmpty() ? 1 : 0);
+    if (!tokenError.isEmpty())
+        QVERIFY(r.desktop.messages.first().text.startsWith(
+            QStringLiteral("Sign in to 127.0.0.1 in your web browser?")));
+    if (status != QStringLiteral("3 message(s)"))
+        return;
+    // Every new refresh token replaces the stored one.
+    QCOMPARE(r.run.OAuthRefreshToken, provider.refreshToken);
+    QVERIFY(r.run.OAuthRefreshToken != refreshToken);
+    // An hour later the token has expired: refreshed, and still no browser.
+    r.clock.advanceSeconds(2 * 3600);
+    r.check.stop();
+    QVERIFY(r.checkOnce());
+    QCOMPARE(r.view.statusText, status);
+    QCOMPARE(provider.tokenRequests.size(), tokenRequests + 1);
+    QCOMPARE(r.desktop.openedUrls.size(), refreshToken.isEmpty() ? 1 : 0);
 }
 
 void tst_Dovecot::imapCountsReadOnly_data()

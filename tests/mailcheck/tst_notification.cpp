@@ -98,13 +98,23 @@ void TestNotification::notifyOnce_data()
     QTest::addColumn<QList<int>>("counts");
     QTest::addColumn<QList<int>>("notifiedAfterEach");
     QTest::addColumn<bool>("sound");
+    // A watched IMAP folder: whether new mail arrived with each count (1), or not (0).
+    QTest::addColumn<QList<int>>("arrivals");
 
-    QTest::newRow("once: 2 2 3 0 3") << true << QList<int>{2, 2, 3, 0, 3} << QList<int>{1, 1, 2, 2, 3}
-                                     << true;
-    QTest::newRow("always: 2 2") << false << QList<int>{2, 2} << QList<int>{1, 2} << true;
-    QTest::newRow("once: 0 then mail") << true << QList<int>{0, 1} << QList<int>{0, 1} << true;
+    QTest::newRow("once: 2 2 3 0 3") << true << QList<int>{2, 2, 3, 0, 3} << QList<int>{1, 1, 2, 2, 3} << true
+                                     << QList<int>{};
+    QTest::newRow("always: 2 2") << false << QList<int>{2, 2} << QList<int>{1, 2} << true << QList<int>{};
+    QTest::newRow("once: 0 then mail")
+        << true << QList<int>{0, 1} << QList<int>{0, 1} << true << QList<int>{};
     // Without the beep the desktop notification and the push keep the rule all the same.
-    QTest::newRow("once, no sound: 2 2 3") << true << QList<int>{2, 2, 3} << QList<int>{1, 1, 2} << false;
+    QTest::newRow("once, no sound: 2 2 3")
+        << true << QList<int>{2, 2, 3} << QList<int>{1, 1, 2} << false << QList<int>{};
+    // Arrivals, not counts: mail read elsewhere lowers the count quietly, and
+    // a new message notifies even where the count comes back to the same.
+    QTest::newRow("IMAP once: 3 2 2 3")
+        << true << QList<int>{3, 2, 2, 3} << QList<int>{1, 1, 2, 3} << true << QList<int>{1, 0, 1, 1};
+    QTest::newRow("IMAP always: 3 3")
+        << false << QList<int>{3, 3} << QList<int>{1, 2} << true << QList<int>{1, 0};
 }
 
 void TestNotification::notifyOnce()
@@ -113,12 +123,16 @@ void TestNotification::notifyOnce()
     QFETCH(QList<int>, counts);
     QFETCH(QList<int>, notifiedAfterEach);
     QFETCH(bool, sound);
+    QFETCH(QList<int>, arrivals);
 
     NotificationRun run;
     run.run.ProfileSettings.NotifyOnce = notifyOnce ? 1 : 0;
     run.run.ProfileSettings.PlaySound = sound ? 1 : 0;
     for (int i = 0; i < counts.size(); ++i) {
-        run.notification.handleCount(counts.at(i));
+        if (arrivals.isEmpty())
+            run.notification.handleCount(counts.at(i));
+        else
+            run.notification.handleCount(counts.at(i), arrivals.at(i) == 1);
         QCOMPARE(run.desktop.beeps, sound ? notifiedAfterEach.at(i) : 0);
         QCOMPARE(run.view.announcements.size(), notifiedAfterEach.at(i));
     }
