@@ -326,13 +326,24 @@ void Form1::SendSMSNotify()
     m_sms.SendSMSNotify();
 }
 
-void Form1::announceNewMail(const QString& text)
+bool Form1::notificationPlaysSound()
+{
+    return m_run.ProfileSettings.Popup != 0 && m_notifier.playsSound();
+}
+
+void Form1::announceNewMail(const QString& text, const QString& senders, bool withSound)
 {
     const ProfileSettings& settings = m_run.ProfileSettings;
+    // With the senders the count moves up into the summary, which every
+    // service shows; the desktop names the program beside it.
     if (settings.Popup != 0)
-        m_notifier.show(ProgramInfo::applicationTitle(), text, mailboxIcon(true).pixmap(32, 32).toImage());
+        m_notifier.show(senders.isEmpty() ? ProgramInfo::applicationTitle() : text,
+                        senders.isEmpty() ? text : senders, mailboxIcon(true).pixmap(32, 32).toImage(),
+                        withSound);
+    // A subject goes to the push service only when the user asked for it.
     if (!settings.PushURL.isEmpty())
-        pushNotify(text);
+        pushNotify(settings.PushSenders == 1 && !senders.isEmpty() ? text + QLatin1Char('\n') + senders
+                                                                   : text);
 }
 
 void Form1::signIn(const OAuthConfig& config, std::function<void(const QString& error)> done)

@@ -60,7 +60,8 @@ public:
     void UpdateTrayIcon() override;
     void mnuReader_Click() override;
     void SendSMSNotify() override;
-    void announceNewMail(const QString& text) override;
+    bool notificationPlaysSound() override;
+    void announceNewMail(const QString& text, const QString& senders, bool withSound) override;
     QWidget* dialogParent() override { return this; }
 
     // AccountHost (setTitle, SetTopMost and SendSMSNotify serve both)

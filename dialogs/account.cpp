@@ -93,9 +93,13 @@ Account::Account(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Acco
     });
     connect(ui->Text5, &QLineEdit::textChanged, this, &Account::Text5_Change);
     connect(ui->Text9, &QLineEdit::textChanged, this, &Account::Text9_Change);
-    for (QCheckBox* box :
-         {ui->Check2, ui->Check4, ui->Check5, ui->Check6, ui->Check7, ui->PopupCheck, ui->AutostartCheck})
+    for (QCheckBox* box : {ui->Check2, ui->Check4, ui->Check5, ui->Check6, ui->Check7, ui->PopupCheck,
+                           ui->AutostartCheck, ui->PushSendersCheck})
         connect(box, &QCheckBox::toggled, this, &Account::enableApply);
+    connect(ui->ShowSendersCheck, &QCheckBox::toggled, this, [this] {
+        updateSenderBoxes();
+        enableApply();
+    });
     connect(ui->Check3, &QCheckBox::toggled, this, &Account::Check3_Click);
     connect(ui->KeyringCheck, &QCheckBox::toggled, this, &Account::KeyringCheck_Click);
     connect(m_options, &ServerOptions::edited, this, [this] {
@@ -158,6 +162,8 @@ void Account::Form_Load()
     // A new profile gets the notification with its first Apply; a profile
     // saved before notifications existed keeps its silence.
     ui->PopupCheck->setChecked(record.Popup != 0 || record.ServerName.isEmpty());
+    ui->ShowSendersCheck->setChecked(record.ShowSenders != 0);
+    ui->PushSendersCheck->setChecked(record.PushSenders != 0);
     m_options->fill(record, m_run.OAuthSecret);
     showServerOptions();
 
@@ -177,6 +183,15 @@ void Account::showServerOptions()
     ui->ServerSummary->setText(m_options->summary());
     // The provider's sign-in takes the password's place.
     ui->Text3->setEnabled(m_options->auth() == 0);
+    updateSenderBoxes();
+}
+
+// Only IMAP can fetch a message's headers without marking it: POP3 reads
+// nothing but the count. A box that is switched off keeps its tick.
+void Account::updateSenderBoxes()
+{
+    ui->ShowSendersCheck->setEnabled(m_options->protocol() == 1);
+    ui->PushSendersCheck->setEnabled(ui->ShowSendersCheck->isEnabled() && ui->ShowSendersCheck->isChecked());
 }
 
 void Account::signIn()
@@ -333,6 +348,8 @@ ProfileSettings Account::recordFromFields() const
     readPort(&port);
     m_options->readInto(record, quint16(port));
     record.Popup = ui->PopupCheck->isChecked() ? 1 : 0;
+    record.ShowSenders = ui->ShowSendersCheck->isChecked() ? 1 : 0;
+    record.PushSenders = ui->PushSendersCheck->isChecked() ? 1 : 0;
     const QString pushUrl = ui->PushUrlField->text();
     record.PushURL = trimBlanks(pushUrl).isEmpty() ? QString() : pushUrl.trimmed();
     record.PasswordStore = ui->KeyringCheck->isChecked() ? 1 : 0;

@@ -60,6 +60,8 @@ private:
     void showServerOptions();
     // "Sign in…" in the server options: the host runs the provider's sign-in.
     void signIn();
+    // "Show sender and subject" for IMAP only, "also in the push" with it.
+    void updateSenderBoxes();
     void updateTestButton();
     // The port field: 0 when empty; false when it holds no port.
     bool readPort(int* port) const;

@@ -1,5 +1,6 @@
 #include "mailcheck.h"
 
+#include "arrivedmail.h"
 #include "blanks.h"
 #include "clock.h"
 #include "desktop.h"
@@ -183,6 +184,7 @@ ImapSession::Options MailCheck::imapOptions() const
     options.startTls = settings.Security == MailConnection::StartTls;
     options.tlsRequired = options.startTls;
     options.bearerToken = m_accessToken;
+    options.fetchHeaders = settings.ShowSenders == 1;
     return options;
 }
 
@@ -328,8 +330,19 @@ void MailCheck::imapCounted(const CheckOutcome& outcome)
     m_run.ConnectionNote.clear();
     tokenWorked();
     endConversation();
-    m_notification.handleCount(outcome.count, outcome.arrived);
+    m_notification.handleCount(outcome.count, outcome.arrived, sendersOf(outcome));
     emit checkEnded();
+}
+
+QString MailCheck::sendersOf(const CheckOutcome& outcome) const
+{
+    // Headers fetched before the box was cleared are not shown any more.
+    if (m_run.ProfileSettings.ShowSenders != 1 || outcome.arrivedHeaders.isEmpty())
+        return QString();
+    QList<ArrivedMail> mails;
+    for (const QByteArray& header : outcome.arrivedHeaders)
+        mails.append(ArrivedMail::fromHeader(header));
+    return ArrivedMail::notificationBody(mails, qMax(outcome.arrivals, int(mails.size())));
 }
 
 void MailCheck::imapFailed(const CheckOutcome& outcome, bool willRetry)

@@ -105,6 +105,9 @@ private:
     static bool sameConnection(const ImapSession::Options& a, const ImapSession::Options& b);
     void watchNetwork();
     void imapCounted(const CheckOutcome& outcome);
+    // The desktop notification's lines naming what arrived; empty when the
+    // profile does not show them.
+    QString sendersOf(const CheckOutcome& outcome) const;
     void imapFailed(const CheckOutcome& outcome, bool willRetry);
     // Asks whether to trust the certificate the conversation refused; true on Yes.
     bool askToTrustCertificate(const CheckOutcome& outcome);

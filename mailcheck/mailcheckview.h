@@ -21,9 +21,16 @@ public:
     // Starts the mail reader; every failure is ignored.
     virtual void mnuReader_Click() = 0;
     virtual void SendSMSNotify() = 0;
+    // Whether the desktop notification that announceNewMail would show now
+    // plays the new-mail sound itself; the beep then stays silent, so the
+    // sound comes once.
+    virtual bool notificationPlaysSound() = 0;
     // Tells the user of new mail on the desktop and on the phone, as far as
-    // the profile asks for it; `text` is e.g. "Home - 3 message(s)".
-    virtual void announceNewMail(const QString& text) = 0;
+    // the profile asks for it; `text` is e.g. "Home - 3 message(s)". `senders`
+    // has a line "sender — subject" for each of the newest new messages, empty
+    // when the profile does not show them or none is known. `withSound`: the
+    // notification asks for the new-mail sound (see notificationPlaysSound).
+    virtual void announceNewMail(const QString& text, const QString& senders, bool withSound) = 0;
     // Parent for the check's message boxes.
     virtual QWidget* dialogParent() = 0;
 };

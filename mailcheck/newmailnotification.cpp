@@ -14,7 +14,7 @@ NewMailNotification::NewMailNotification(GeneralStuff& run, Clock& clock, Deskto
 {
 }
 
-void NewMailNotification::handleCount(int count, std::optional<bool> arrived)
+void NewMailNotification::handleCount(int count, std::optional<bool> arrived, const QString& senders)
 {
     const bool mailWaiting = count != 0;
     const QString status =
@@ -38,16 +38,20 @@ void NewMailNotification::handleCount(int count, std::optional<bool> arrived)
     const bool same = arrived ? !*arrived : count == previousCount;
     if (m_run.ProfileSettings.NotifyOnce != 0 && same)
         return;
-    notify(status);
+    notify(status, senders);
 }
 
-void NewMailNotification::notify(const QString& status)
+void NewMailNotification::notify(const QString& status, const QString& senders)
 {
     const ProfileSettings& settings = m_run.ProfileSettings;
-    if (settings.PlaySound == 1)
+    // A notification that plays the sound itself replaces the beep: one
+    // sound for one notification.
+    const bool soundWithNotification = settings.PlaySound == 1 && m_view.notificationPlaysSound();
+    if (settings.PlaySound == 1 && !soundWithNotification)
         m_desktop.beep();
-    m_view.announceNewMail(
-        settings.NameInBar.isEmpty() ? status : settings.NameInBar + QStringLiteral(" - ") + status);
+    m_view.announceNewMail(settings.NameInBar.isEmpty() ? status
+                                                        : settings.NameInBar + QStringLiteral(" - ") + status,
+                           senders, soundWithNotification);
 
     if (!trimBlanks(settings.SMSMobile).isEmpty() && !trimBlanks(settings.SMSUserID).isEmpty() &&
         !trimBlanks(settings.SMSPassword).isEmpty())

@@ -47,18 +47,26 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent)
                       QStringLiteral("ActionInvoked"), this, SLOT(ActionInvoked(uint, QString)));
 }
 
-void DesktopNotifier::show(const QString& summary, const QString& body, const QImage& icon)
+void DesktopNotifier::show(const QString& summary, const QString& body, const QImage& icon, bool withSound)
 {
     if (m_serviceMissing || !m_bus.isConnected()) {
         emit unanswered(summary, body);
         return;
     }
     if (!m_capabilities.isKnown()) {
-        m_waiting.append({summary, body, icon});
+        m_waiting.append({summary, body, icon, withSound});
         m_capabilities.lookUp();
         return;
     }
-    send({summary, body, icon});
+    send({summary, body, icon, withSound});
+}
+
+bool DesktopNotifier::playsSound()
+{
+    if (m_serviceMissing || !m_bus.isConnected())
+        return false;
+    m_capabilities.lookUp();
+    return m_capabilities.has(QStringLiteral("sound"));
 }
 
 void DesktopNotifier::sendWaiting()
@@ -82,6 +90,12 @@ void DesktopNotifier::send(const Notification& notification)
     QVariantMap hints;
     if (!icon.isNull())
         hints.insert(QStringLiteral("image-data"), imageHint(icon));
+    // The installed menu entry's id and the kind of event let the desktop
+    // apply what the user set for this program and for new mail.
+    hints.insert(QStringLiteral("desktop-entry"), ProgramInfo::componentId());
+    hints.insert(QStringLiteral("category"), QStringLiteral("email.arrived"));
+    if (notification.withSound && m_capabilities.has(QStringLiteral("sound")))
+        hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-email"));
     // Replacing the last one keeps a single notification however often mail comes.
     call << ProgramInfo::applicationTitle() << m_id << QString() /* app_icon */ << summary << shownBody
          << QStringList{QLatin1String(DefaultAction), QStringLiteral("Open")} << hints << int(-1);
@@ -110,9 +124,14 @@ void DesktopNotifier::ActionInvoked(uint id, const QString& actionKey)
 DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {}
 
 // Without the freedesktop service the owner shows it its own way.
-void DesktopNotifier::show(const QString& summary, const QString& body, const QImage&)
+void DesktopNotifier::show(const QString& summary, const QString& body, const QImage&, bool)
 {
     emit unanswered(summary, body);
+}
+
+bool DesktopNotifier::playsSound()
+{
+    return false;
 }
 
 #endif

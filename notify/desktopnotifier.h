@@ -40,8 +40,15 @@ public:
 #endif
 
     // Shows (or replaces) the notification and returns at once. The first one
-    // goes out once the service has said what it can do.
-    void show(const QString& summary, const QString& body, const QImage& icon);
+    // goes out once the service has said what it can do. withSound asks the
+    // service to play the new-mail sound of the desktop's sound theme, where
+    // it says it plays sounds (see playsSound()).
+    void show(const QString& summary, const QString& body, const QImage& icon, bool withSound = false);
+
+    // Whether a notification shown now would play its sound: the service has
+    // said it plays sounds. The first call asks it what it can do, so until
+    // the answer is in this is false.
+    bool playsSound();
 
     // The service's id of the notification on show, 0 before the first one
     // was shown.
@@ -76,6 +83,7 @@ private:
         QString summary;
         QString body;
         QImage icon;
+        bool withSound = false;
     };
     void send(const Notification& notification);
     void sendWaiting();

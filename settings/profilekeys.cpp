@@ -84,6 +84,8 @@ const std::vector<ProfileKey>& profileKeys()
         text("OAuthAuthorizeUrl", &PS::OAuthAuthorizeUrl),
         text("OAuthTokenUrl", &PS::OAuthTokenUrl),
         text("OAuthScope", &PS::OAuthScope),
+        flag("ShowSenders", &PS::ShowSenders, 0),
+        flag("PushSenders", &PS::PushSenders, 0),
         windowEdge("WIN-X"),
         windowEdge("WIN-Y"),
     };

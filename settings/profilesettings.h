@@ -47,4 +47,9 @@ struct ProfileSettings
     QString OAuthAuthorizeUrl;
     QString OAuthTokenUrl;
     QString OAuthScope;
+    // IMAP only: the desktop notification names the sender and subject of
+    // the new messages; with PushSenders the push does too. Both off, a
+    // subject never leaves the machine.
+    quint8 ShowSenders;
+    quint8 PushSenders;
 };

@@ -186,8 +186,8 @@ void TestAccount::showsTheRecord()
     QCOMPARE(h.control<QLabel>("Label10")->text(), QStringLiteral("SMS.EXAMPLE User & Password"));
     QVERIFY(h.control<QLabel>("Label12")->text().endsWith(
         QStringLiteral("Therefore, you need a free account at http://sms.example")));
-    QCOMPARE(h.dialog->minimumSize(), QSize(545, 420));
-    QCOMPARE(h.dialog->maximumSize(), QSize(545, 420));
+    QCOMPARE(h.dialog->minimumSize(), QSize(545, 444));
+    QCOMPARE(h.dialog->maximumSize(), QSize(545, 444));
 
     const QString artifacts = qEnvironmentVariable("POSTOWL_ARTIFACTS");
     if (!artifacts.isEmpty()) {
@@ -226,11 +226,13 @@ void TestAccount::passwordShownOnlyWhenStored()
 void TestAccount::everyEditEnablesApply_data()
 {
     QTest::addColumn<QString>("name");
-    for (const char* name :
-         {"Text1",        "Text2",          "Text3",        "Text4",         "Text5",      "Text6",
-          "Text7",        "Text8",          "Text9",        "Check2",        "Check3",     "Check4",
-          "Check5",       "Check6",         "Check7",       "SecurityCombo", "PortField",  "PopupCheck",
-          "PushUrlField", "AutostartCheck", "KeyringCheck", "ProtocolCombo", "FolderField"})
+    for (const char* name : {"Text1",           "Text2",         "Text3",        "Text4",
+                             "Text5",           "Text6",         "Text7",        "Text8",
+                             "Text9",           "Check2",        "Check3",       "Check4",
+                             "Check5",          "Check6",        "Check7",       "SecurityCombo",
+                             "PortField",       "PopupCheck",    "PushUrlField", "AutostartCheck",
+                             "KeyringCheck",    "ProtocolCombo", "FolderField",  "ShowSendersCheck",
+                             "PushSendersCheck"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -245,6 +247,7 @@ void TestAccount::everyEditEnablesApply()
     h.run.ProfileSettings.StartReader = 1;
     h.run.ProfileSettings.SMSMobile = QStringLiteral("+41");
     h.run.ProfileSettings.Protocol = 1;
+    h.run.ProfileSettings.ShowSenders = 1;
     h.open();
     QVERIFY(!h.applyEnabled());
 
@@ -317,6 +320,16 @@ void TestAccount::dependentRulesFollowEdits()
     QVERIFY(h.control<QLabel>("Label11")->isEnabled());
     QVERIFY(h.control<QLabel>("Label12")->isEnabled());
 
+    // Senders for IMAP only, and in the push only with them.
+    QCheckBox* senders = h.check("ShowSendersCheck");
+    QCheckBox* pushSenders = h.check("PushSendersCheck");
+    QVERIFY(!senders->isEnabled() && !pushSenders->isEnabled());
+    h.control<QComboBox>("ProtocolCombo")->setCurrentIndex(1);
+    senders->click();
+    QVERIFY(pushSenders->isEnabled());
+    h.control<QComboBox>("ProtocolCombo")->setCurrentIndex(0);
+    QVERIFY(!senders->isEnabled() && !pushSenders->isEnabled());
+
     // Disabled controls still hand their values to the save.
     mobile->clear();
     h.fillValid();
@@ -325,6 +338,7 @@ void TestAccount::dependentRulesFollowEdits()
     QCOMPARE(h.run.ProfileSettings.StartReader, quint8(1));
     QCOMPARE(h.run.ProfileSettings.AskBefore, quint8(1));
     QCOMPARE(h.run.ProfileSettings.SMSUserID, QStringLiteral("smsjoe"));
+    QCOMPARE(h.run.ProfileSettings.ShowSenders, quint8(1));
 }
 
 void TestAccount::validation_data()
@@ -476,15 +490,35 @@ void TestAccount::storeAfterApply()
     file.beginGroup(QStringLiteral("Home"));
     QStringList keys = file.childKeys();
     keys.sort();
-    QCOMPARE(keys, QStringList({"AlwaysOnTop",   "AskBefore",     "Auth",
-                                "Folder",        "Interval",      "MailReader",
-                                "NameInBar",     "NotifyOnce",    "OAuthAuthorizeUrl",
-                                "OAuthClientId", "OAuthScope",    "OAuthTokenUrl",
-                                "Password",      "PasswordStore", "PlaySound",
-                                "Popup",         "Port",          "Protocol",
-                                "PushURL",       "SMSMobile",     "SMSPassword",
-                                "SMSUserID",     "Security",      "ServerName",
-                                "StartReader",   "SysTray",       "TrustedCertificate",
+    QCOMPARE(keys, QStringList({"AlwaysOnTop",
+                                "AskBefore",
+                                "Auth",
+                                "Folder",
+                                "Interval",
+                                "MailReader",
+                                "NameInBar",
+                                "NotifyOnce",
+                                "OAuthAuthorizeUrl",
+                                "OAuthClientId",
+                                "OAuthScope",
+                                "OAuthTokenUrl",
+                                "Password",
+                                "PasswordStore",
+                                "PlaySound",
+                                "Popup",
+                                "Port",
+                                "Protocol",
+                                "PushSenders",
+                                "PushURL",
+                                "SMSMobile",
+                                "SMSPassword",
+                                "SMSUserID",
+                                "Security",
+                                "ServerName",
+                                "ShowSenders",
+                                "StartReader",
+                                "SysTray",
+                                "TrustedCertificate",
                                 "UserName"}));
     const QHash<QString, QString> expected{{"ServerName", "pop.example"},
                                            {"UserName", "joe"},
@@ -508,6 +542,8 @@ void TestAccount::storeAfterApply()
                                            {"Protocol", "0"},
                                            {"Folder", ""},
                                            {"Auth", "0"},
+                                           {"ShowSenders", "0"},
+                                           {"PushSenders", "0"},
                                            {"Password", ScramblePassword(password)},
                                            {"SMSPassword", ScramblePassword(smsPassword)}};
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)

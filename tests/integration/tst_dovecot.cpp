@@ -118,6 +118,7 @@ private slots:
     void imapCountsReadOnly_data();
     void imapCountsReadOnly();
     void imapIdleHearsADeliveryAndComesBackAfterAKick();
+    void twoDeliveriesWhileIdlingNameBothSubjectsInOneNotification();
 };
 
 void tst_Dovecot::initTestCase()
@@ -655,6 +656,39 @@ void tst_Dovecot::imapIdleHearsADeliveryAndComesBackAfterAKick()
     QVERIFY(r.desktop.messages.isEmpty());
     QCOMPARE(logins, 2);
     r.check.stop();
+}
+
+void tst_Dovecot::twoDeliveriesWhileIdlingNameBothSubjectsInOneNotification()
+{
+    const QString reason = DovecotServer::unavailableReason(true);
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    DovecotServer server(3);
+    server.setImap(true);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+
+    Run r(server);
+    r.check.setImapPort(server.imapPort());
+    ProfileSettings& settings = r.run.ProfileSettings;
+    settings.Protocol = 1;
+    settings.Security = 0;
+    settings.ShowSenders = 1;
+    settings.Popup = 1;
+    r.check.checkNow();
+    QTRY_VERIFY_WITH_TIMEOUT(r.check.imapWatcher().isIdling(), CheckTimeoutMs);
+    const int before = r.view.announcements.size();
+
+    QVERIFY(server.deliverMessage(QStringLiteral("=?UTF-8?Q?Caf=C3=A9_at_noon?="),
+                                  QStringLiteral("Ann Example <ann@example.org>")));
+    QVERIFY(server.deliverMessage(QStringLiteral("Minutes"), QStringLiteral("bob@example.org")));
+    QTRY_COMPARE_WITH_TIMEOUT(r.view.announcements.size(), before + 1, CheckTimeoutMs);
+    QCOMPARE(r.view.announcements.last(), NameInBar + QStringLiteral(" - 5 message(s)"));
+    QCOMPARE(r.view.announcedSenders.last(), QStringLiteral("bob@example.org \u2014 Minutes\n"
+                                                            "Ann Example \u2014 Caf\u00e9 at noon"));
+    // Idling again after the count: the second delivery made no notification of its own.
+    QTRY_VERIFY_WITH_TIMEOUT(r.check.imapWatcher().isIdling(), CheckTimeoutMs);
+    QCOMPARE(r.view.announcements.size(), before + 1);
+    QCOMPARE(server.unseenOnDisk(), 5);
 }
 
 QTEST_MAIN(tst_Dovecot)

@@ -37,6 +37,7 @@ private slots:
     void showsCount();
     void notifyOnce_data();
     void notifyOnce();
+    void notificationPlayingTheSoundReplacesTheBeep();
     void smsOnlyWhenAllFieldsSet_data();
     void smsOnlyWhenAllFieldsSet();
     void readerStart_data();
@@ -135,6 +136,19 @@ void TestNotification::notifyOnce()
         QCOMPARE(run.desktop.beeps, sound ? notifiedAfterEach.at(i) : 0);
         QCOMPARE(run.view.announcements.size(), notifiedAfterEach.at(i));
     }
+}
+
+void TestNotification::notificationPlayingTheSoundReplacesTheBeep()
+{
+    // Where the service does not play it (every other test here) the beep sounds.
+    NotificationRun run;
+    run.view.playsSound = true;
+    run.notification.handleCount(2, true, QStringLiteral("Ann - Hi"));
+    run.run.ProfileSettings.PlaySound = 0;
+    run.notification.handleCount(3, true);
+    QCOMPARE(run.desktop.beeps, 0);
+    QCOMPARE(run.view.announcedWithSound, (QList<bool>{true, false}));
+    QCOMPARE(run.view.announcedSenders, (QStringList{QStringLiteral("Ann - Hi"), QString()}));
 }
 
 void TestNotification::smsOnlyWhenAllFieldsSet_data()

@@ -79,7 +79,7 @@ void TestNotify::desktopNotificationReplacedAndChosen()
     r.run.ProfileSettings.MailReader = QStringLiteral("mutt -f inbox");
     QSignalSpy shown(&r.form().desktopNotifier(), &DesktopNotifier::shown);
 
-    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"));
+    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"), QString(), false);
     QVERIFY(shown.wait());
     QCOMPARE(service.calls.size(), 1);
     const StandInNotifications::Call& first = service.calls.first();
@@ -89,12 +89,17 @@ void TestNotify::desktopNotificationReplacedAndChosen()
     QCOMPARE(first.replacesId, 0u);
     QVERIFY(first.actions.contains(QStringLiteral("default")));
     QCOMPARE(first.imageSize, QSize(32, 32));
+    QCOMPARE(first.hints.value("desktop-entry").toString(), QStringLiteral("example.postowl.PostOwl"));
+    QCOMPARE(first.hints.value("category").toString(), QStringLiteral("email.arrived"));
     const uint id = shown.first().first().toUInt();
 
-    // The next one takes the first one's place instead of stacking.
-    r.form().announceNewMail(QStringLiteral("Home - 4 message(s)"));
+    // The next one takes the first one's place instead of stacking; with
+    // the senders the count becomes its summary.
+    r.form().announceNewMail(QStringLiteral("Home - 4 message(s)"), QStringLiteral("Ann - Hi"), false);
     QVERIFY(shown.wait());
     QCOMPARE(service.calls.at(1).replacesId, id);
+    QCOMPARE(service.calls.at(1).summary, QStringLiteral("Home - 4 message(s)"));
+    QCOMPARE(service.calls.at(1).body, QStringLiteral("Ann - Hi"));
 
     // Another program's notification chosen is none of ours; ours starts the reader.
     service.invoke(id + 1, QStringLiteral("default"));
@@ -132,17 +137,21 @@ void TestNotify::bodyEscapedOnlyForMarkup_data()
 {
     QTest::addColumn<QStringList>("capabilities");
     QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("soundName"); // the new-mail sound asked for
 
     const QString name = QStringLiteral("Tom & Jerry <home> - 1 message(s)");
-    QTest::newRow("plain text service") << QStringList{"body"} << name;
+    QTest::newRow("plain text service") << QStringList{"body"} << name << "";
     QTest::newRow("body-markup announced")
-        << QStringList{"body", "body-markup"} << "Tom &amp; Jerry &lt;home&gt; - 1 message(s)";
+        << QStringList{"body", "body-markup"} << "Tom &amp; Jerry &lt;home&gt; - 1 message(s)"
+        << "";
+    QTest::newRow("sound announced") << QStringList{"body", "sound"} << name << "message-new-email";
 }
 
 void TestNotify::bodyEscapedOnlyForMarkup()
 {
     QFETCH(QStringList, capabilities);
     QFETCH(QString, body);
+    QFETCH(QString, soundName);
     if (!sessionBus())
         QSKIP("needs a session bus (run under dbus-run-session)");
     StandInNotifications service;
@@ -152,8 +161,11 @@ void TestNotify::bodyEscapedOnlyForMarkup()
     QSignalSpy shown(&notifier, &DesktopNotifier::shown);
 
     for (int i = 0; i < 2; ++i)
-        notifier.show(QStringLiteral("A & <b>"), QStringLiteral("Tom & Jerry <home> - 1 message(s)"), {});
+        notifier.show(QStringLiteral("A & <b>"), QStringLiteral("Tom & Jerry <home> - 1 message(s)"), {},
+                      true);
     QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(notifier.playsSound(), !soundName.isEmpty());
+    QCOMPARE(service.calls.at(1).hints.value("sound-name").toString(), soundName);
     QCOMPARE(service.capabilityQuestions, 1);
     QCOMPARE(service.calls.at(1).summary, QStringLiteral("A & <b>"));
     QCOMPARE(service.calls.at(1).body, body);
@@ -169,6 +181,7 @@ void TestNotify::push_data()
     QTest::newRow("connection refused") << "refused" << 0;
     QTest::newRow("redirect to another origin") << "redirect" << 1;
     QTest::newRow("answer that never ends") << "endless" << 1;
+    QTest::newRow("senders asked for") << "senders" << 1;
 }
 
 void TestNotify::push()
@@ -196,17 +209,19 @@ void TestNotify::push()
     }
     r.run.ProfileSettings.Popup = 0;
     r.run.ProfileSettings.PushURL = url;
+    // A subject leaves the machine only when the user asked for it.
+    r.run.ProfileSettings.PushSenders = fault == QLatin1String("senders") ? 1 : 0;
     QSignalSpy ended(&r.form().pushClient(), &PushClient::pushEnded);
 
     const QString text = QStringLiteral("Büro - 3 message(s)");
-    r.form().announceNewMail(text);
+    r.form().announceNewMail(text, QStringLiteral("Ann - Hi"), false);
     QVERIFY(ended.wait());
     QCOMPARE(server.requests().size(), requests);
     if (requests) {
         const StandInGateway::Request& request = server.requests().first();
         QCOMPARE(request.method, QByteArray("POST"));
         QCOMPARE(request.path, QByteArray("/postowl"));
-        QCOMPARE(request.body, text.toUtf8());
+        QCOMPARE(request.body, (r.run.ProfileSettings.PushSenders ? text + "\nAnn - Hi" : text).toUtf8());
         QCOMPARE(request.header("Title"), QByteArray("PostOwl"));
         QCOMPARE(request.header("Content-Type"), QByteArray("text/plain; charset=utf-8"));
     }
@@ -226,12 +241,12 @@ void TestNotify::switchedOffSendsNothing()
     server.acceptPosts("/postowl");
     NotifyRun r;
     r.run.ProfileSettings.Popup = 0;
-    r.form().announceNewMail(QStringLiteral("off"));
+    r.form().announceNewMail(QStringLiteral("off"), QString(), false);
 
     // Switched on again, only the second one arrives: the first sent nothing.
     r.run.ProfileSettings.Popup = 1;
     r.run.ProfileSettings.PushURL = server.url(QStringLiteral("/postowl")).toString();
-    r.form().announceNewMail(QStringLiteral("on"));
+    r.form().announceNewMail(QStringLiteral("on"), QString(), false);
     QTRY_COMPARE(service.calls.size(), 1);
     QTRY_COMPARE(server.requests().size(), 1);
     QCOMPARE(service.calls.first().body, QStringLiteral("on"));
@@ -250,7 +265,7 @@ void TestNotify::screenshotUnderNotificationDaemon()
     const QString config = dir.filePath(QStringLiteral("dunstrc"));
     QFile file(config);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[global]\nwidth = 280\norigin = top-left\noffset = 10x10\nfont = Sans 10\n"
+    file.write("[global]\nwidth = 360\norigin = top-left\noffset = 10x10\nfont = Sans 10\n"
                "frame_width = 1\nframe_color = \"#aaaaaa\"\nmin_icon_size = 32\nmax_icon_size = 32\n"
                "[urgency_normal]\nbackground = \"#303030\"\nforeground = \"#ffffff\"\ntimeout = 0\n");
     file.close();
@@ -263,7 +278,12 @@ void TestNotify::screenshotUnderNotificationDaemon()
     QScreen* screen = QGuiApplication::primaryScreen();
     QVERIFY(drawnArea(screen->grabWindow(0).toImage()).isEmpty());
     NotifyRun r;
-    r.form().announceNewMail(QStringLiteral("Home - 3 message(s)"));
+    // As a watched IMAP folder shows it: the count over the newest senders.
+    r.form().announceNewMail(
+        QStringLiteral("Home - 4 message(s)"),
+        QStringLiteral("Ann Example \u2014 Caf\u00e9 at noon\nbob@example.org \u2014 Minutes\n"
+                       "\u0411\u043e\u0440\u0438\u0441 \u2014 Hi\nand 1 more"),
+        false);
     QTRY_VERIFY_WITH_TIMEOUT(drawnArea(screen->grabWindow(0).toImage()).width() > 100, 10000);
     QTest::qWait(300); // let the daemon finish painting
     const QImage shot = screen->grabWindow(0).toImage();
@@ -283,7 +303,7 @@ void TestNotify::screenshotUnderNotificationDaemon()
     QVERIFY(notification.save(path));
     qInfo("screenshot: %s (%dx%d)", qPrintable(path), notification.width(), notification.height());
     QVERIFY2(red, "no icon in the notification");
-    QVERIFY(area.height() > 20);
+    QVERIFY2(area.height() > 60, "the four lines of senders are not all there");
 
     daemon.terminate();
     daemon.waitForFinished();

@@ -67,11 +67,11 @@ int saveRepeatedly(const QString& path, const QString& profile, int count)
 }
 
 const QStringList ProfileKeys{
-    "ServerName",    "UserName",          "Password",      "NameInBar", "MailReader", "AskBefore",
-    "SMSUserID",     "SMSPassword",       "SMSMobile",     "Interval",  "NotifyOnce", "StartReader",
-    "PlaySound",     "AlwaysOnTop",       "SysTray",       "Security",  "Port",       "TrustedCertificate",
-    "Popup",         "PushURL",           "PasswordStore", "Protocol",  "Folder",     "Auth",
-    "OAuthClientId", "OAuthAuthorizeUrl", "OAuthTokenUrl", "OAuthScope"};
+    "ServerName",    "UserName",          "Password",      "NameInBar",  "MailReader",  "AskBefore",
+    "SMSUserID",     "SMSPassword",       "SMSMobile",     "Interval",   "NotifyOnce",  "StartReader",
+    "PlaySound",     "AlwaysOnTop",       "SysTray",       "Security",   "Port",        "TrustedCertificate",
+    "Popup",         "PushURL",           "PasswordStore", "Protocol",   "Folder",      "Auth",
+    "OAuthClientId", "OAuthAuthorizeUrl", "OAuthTokenUrl", "OAuthScope", "ShowSenders", "PushSenders"};
 
 bool sameRecord(const ProfileSettings& a, const ProfileSettings& b)
 {

@@ -20,7 +20,13 @@ public:
     void UpdateTrayIcon() override { ++trayUpdates; }
     void mnuReader_Click() override { ++readerStarts; }
     void SendSMSNotify() override { ++smsSent; }
-    void announceNewMail(const QString& text) override { announcements.append(text); }
+    bool notificationPlaysSound() override { return playsSound; }
+    void announceNewMail(const QString& text, const QString& senders, bool withSound) override
+    {
+        announcements.append(text);
+        announcedSenders.append(senders);
+        announcedWithSound.append(withSound);
+    }
     QWidget* dialogParent() override { return nullptr; }
 
     QString statusText;
@@ -32,4 +38,7 @@ public:
     int readerStarts = 0;
     int smsSent = 0;
     QStringList announcements;
+    QStringList announcedSenders;
+    QList<bool> announcedWithSound;
+    bool playsSound = false; // as a notification service that announces "sound"
 };

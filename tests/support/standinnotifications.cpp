@@ -36,6 +36,6 @@ uint StandInNotifications::Notify(const QString& appName, uint replacesId, const
         structure.beginStructure();
         structure >> imageSize.rwidth() >> imageSize.rheight();
     }
-    calls.append({appName, replacesId, summary, body, actions, imageSize});
+    calls.append({appName, replacesId, summary, body, actions, imageSize, hints});
     return replacesId != 0 ? replacesId : uint(calls.size());
 }

@@ -24,6 +24,7 @@ public:
         QString body;
         QStringList actions;
         QSize imageSize; // of the image-data hint; empty without one
+        QVariantMap hints;
     };
 
     StandInNotifications();
