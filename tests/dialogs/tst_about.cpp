@@ -66,6 +66,13 @@ void TestAbout::statusLines_data()
 
     QTest::newRow("before any check") << QString() << QDateTime() << 5 << "No mail check performed"
                                       << "";
+    // A watched IMAP folder (interval -1 here: idling; -2: reconnecting) has no next time.
+    QTest::newRow("idling") << "Dovecot ready." << QDateTime(QDate(2026, 12, 8), QTime(9, 5, 33)) << -1
+                            << "Last mail check at 2026-12-08 09:05:33"
+                            << "Next mail check when the server tells of new mail";
+    QTest::newRow("reconnecting") << "Dovecot ready." << QDateTime(QDate(2026, 12, 8), QTime(9, 5, 33)) << -2
+                                  << "Last mail check at 2026-12-08 09:05:33"
+                                  << "Reconnecting: The remote host closed the connection";
     QTest::newRow("after a completed check")
         << "Dovecot ready.\r\n"
         << QDateTime(QDate(2026, 12, 8), QTime(9, 5, 33)) << 5 << "Last mail check at 2026-12-08 09:05:33"
@@ -106,6 +113,9 @@ void TestAbout::statusLines()
     run.ServerGreeting = greeting;
     run.LastCheckTime = lastCheck;
     run.ProfileSettings.Interval = qint16(interval);
+    run.AwaitingNotice = interval == -1;
+    if (interval == -2)
+        run.ConnectionNote = QStringLiteral("Reconnecting: The remote host closed the connection");
     FakeDesktop desktop;
     About about(run, desktop);
     about.show();

@@ -655,6 +655,26 @@ void tst_Dovecot::imapIdleHearsADeliveryAndComesBackAfterAKick()
     QTRY_COMPARE_WITH_TIMEOUT(r.view.title, NameInBar + QStringLiteral(" - 5 message(s)"), 5000);
     QVERIFY(r.desktop.messages.isEmpty());
     QCOMPARE(logins, 2);
+
+    // While the Account dialog is open nothing is shown; closing it shows what came.
+    QTRY_VERIFY(r.check.imapWatcher().isIdling());
+    r.check.pause();
+    bool counted = false; // the folder counted again, and idling again after it
+    bool idlingAfter = false;
+    QObject::connect(&r.check, &MailCheck::dialogue, [&](const QString& line) {
+        idlingAfter = idlingAfter || (counted && line.startsWith(QStringLiteral("+ ")));
+        counted = counted || line.contains(QStringLiteral("COUNT 6"));
+    });
+    QVERIFY(server.deliverMessage(QStringLiteral("While the dialog is open")));
+    QTRY_VERIFY_WITH_TIMEOUT(idlingAfter, 5000);
+    QCOMPARE(r.view.title, NameInBar + QStringLiteral(" - 5 message(s)"));
+    r.check.resume();
+    QTRY_COMPARE(r.view.title, NameInBar + QStringLiteral(" - 6 message(s)"));
+
+    // Back from sleep (the wall clock jumped past the monotonic one): connected anew at once.
+    r.clock.advanceSeconds(120);
+    r.check.Timer1_Timer();
+    QTRY_COMPARE(logins, 3);
     r.check.stop();
 }
 
