@@ -207,8 +207,8 @@ ImapParser::Status ImapParser::next(ImapResponse& response)
             if (m_size + size > MaxResponseLength)
                 return fail(tooLong("a response", MaxResponseLength));
             m_size += size;
+            // Not reserved up front: the size is the server's claim, the octets are not here yet.
             m_current.literals.append(QByteArray());
-            m_current.literals.last().reserve(int(size));
             m_literalLeft = size > 0 ? qint64(size) : -1;
             continue;
         }

@@ -128,7 +128,11 @@ ImapSession::Step ImapSession::stopIdle()
 ImapSession::Step ImapSession::countAgain(quint32 uidMark)
 {
     Step step;
-    m_mark = uidMark;
+    // A count under way keeps the mark it started with.
+    const bool idle =
+        m_state == State::Idling || m_state == State::IdleRequested || m_state == State::IdleStopping;
+    if (idle || m_state == State::Counted)
+        m_mark = uidMark;
     if (m_state == State::Counted) {
         startCount(step);
     } else if (m_state == State::Idling) {
