@@ -32,6 +32,32 @@ int literalSize(const QByteArray& line, quint32& size)
     return ImapParser::number(digits, size) ? 1 : -1;
 }
 
+// Where the numbers of a search answer begin in `line`, and what separates
+// them: "* SEARCH 3 4 5" or "* ESEARCH (TAG "a4") UID ALL 3:5,9". -1 for any
+// other line, or when anything but numbers follows.
+int numbersFrom(const QByteArray& line, char& separator)
+{
+    const QByteArray head = line.left(128).toUpper();
+    int from = -1;
+    if (head.startsWith("* SEARCH ")) {
+        from = 9;
+        separator = ' ';
+    } else if (head.startsWith("* ESEARCH ") && head.indexOf(" ALL ") > 0) {
+        from = head.indexOf(" ALL ") + 5;
+        separator = ',';
+    }
+    if (from < 0)
+        return -1;
+    // The CR of the line end may be the last byte kept.
+    const int end = line.endsWith('\r') ? line.size() - 1 : line.size();
+    for (int i = from; i < end; ++i) {
+        const char c = line.at(i);
+        if ((c < '0' || c > '9') && c != separator && (separator != ',' || c != ':'))
+            return -1;
+    }
+    return from;
+}
+
 // Walks the line pieces and literals of one response.
 struct Cursor
 {
@@ -161,6 +187,7 @@ ImapParser::Status ImapParser::fail(const QString& why)
     m_current = ImapResponse();
     m_literalLeft = -1;
     m_size = 0;
+    m_splitting = false;
     return Status::Failed;
 }
 
@@ -182,8 +209,14 @@ ImapParser::Status ImapParser::next(ImapResponse& response)
         const int lineEnd = m_input.indexOf('\n', m_inputPos);
         const int take = lineEnd < 0 ? available : lineEnd + 1 - m_inputPos;
         // Judged before anything is kept: a line that never ends must not grow.
-        if (m_line.size() + take > MaxLineLength)
-            return fail(tooLong("a line", MaxLineLength));
+        if (m_line.size() + take > MaxLineLength) {
+            if (!m_current.lines.isEmpty())
+                return fail(tooLong("a line", MaxLineLength));
+            const int room = MaxLineLength - m_line.size();
+            m_line.append(m_input.constData() + m_inputPos, room);
+            m_inputPos += room;
+            return splitNumbers(response);
+        }
         if (m_size + m_line.size() + take > MaxResponseLength)
             return fail(tooLong("a response", MaxResponseLength));
         m_line.append(m_input.constData() + m_inputPos, take);
@@ -193,6 +226,10 @@ ImapParser::Status ImapParser::next(ImapResponse& response)
         m_line.chop(1);
         if (m_line.endsWith('\r'))
             m_line.chop(1);
+        char separator = 0;
+        if (m_splitting && numbersFrom(m_line, separator) < 0)
+            return fail(tooLong("a line", MaxLineLength));
+        m_splitting = false;
         m_size += m_line.size();
         quint32 size = 0;
         const int literal = literalSize(m_line, size);
@@ -222,6 +259,24 @@ ImapParser::Status ImapParser::next(ImapResponse& response)
         m_inputPos = 0;
     }
     return Status::NeedMore;
+}
+
+ImapParser::Status ImapParser::splitNumbers(ImapResponse& response)
+{
+    // A search answer lists every match on one line, past any limit in a big
+    // folder. Nothing but numbers in it, it is given out in pieces that each
+    // repeat its head, cut between two numbers: the reader adds them up as
+    // answers of their own, and never more than a line is kept.
+    char separator = 0;
+    const int from = numbersFrom(m_line, separator);
+    const int cut = from < 0 ? -1 : m_line.lastIndexOf(separator);
+    if (from < 0 || cut < from)
+        return fail(tooLong("a line", MaxLineLength));
+    response = ImapResponse();
+    response.lines.append(m_line.left(cut));
+    m_line = m_line.left(from) + m_line.mid(cut + 1);
+    m_splitting = true;
+    return Status::Ready;
 }
 
 bool ImapParser::tokenize(const ImapResponse& response, int from, QList<ImapToken>& tokens, QString& error)

@@ -25,7 +25,9 @@ struct ImapToken
 // Reads IMAP responses from whatever pieces the bytes arrive in, and splits
 // them into tokens. The limits keep a hostile server from making us buffer
 // without bound: a response that breaks one is a protocol failure, found
-// before more than the limit is kept.
+// before more than the limit is kept. The one exception is a line of search
+// results that holds nothing but numbers: it is given out in pieces, each a
+// search answer of its own (see splitNumbers()).
 class ImapParser
 {
 public:
@@ -53,6 +55,7 @@ public:
 
 private:
     Status fail(const QString& why);
+    Status splitNumbers(ImapResponse& response);
 
     QByteArray m_input;
     int m_inputPos = 0;
@@ -60,5 +63,6 @@ private:
     QByteArray m_line;
     qint64 m_literalLeft = -1; // octets of the current literal still to come; -1 within a line
     qint64 m_size = 0;         // of the response under way
+    bool m_splitting = false;  // m_line continues search results already given out
     QString m_error;
 };

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -285,10 +286,9 @@ void ImapSession::handleData(const QList<ImapToken>& tokens, Step& step)
                 ++m_count.unseen;
                 m_count.highestUnseenUid = qMax(m_count.highestUnseenUid, uid);
             }
-            if (uid > m_mark)
-                m_count.newUids.append(uid);
+            noteNew(uid, uid);
         }
-    } else if (name == "ESEARCH" && m_state == State::SearchUnseen) {
+    } else if (name == "ESEARCH" && (m_state == State::SearchUnseen || m_state == State::SearchNew)) {
         int i = 1;
         // The correlator names the command this answers; another's is not ours.
         if (i < tokens.size() && tokens.at(i).kind == ImapToken::Kind::List) {
@@ -299,16 +299,54 @@ void ImapSession::handleData(const QList<ImapToken>& tokens, Step& step)
         }
         if (i < tokens.size() && tokens.at(i).text.toUpper() == "UID")
             ++i;
-        for (; i + 1 < tokens.size(); i += 2) {
+        for (; i + 1 < tokens.size() && m_state != State::Over; i += 2) {
             const QByteArray item = tokens.at(i).text.toUpper();
             quint32 value = 0;
-            if (!ImapParser::number(tokens.at(i + 1).text, value))
+            if (item == "ALL" && m_state == State::SearchNew)
+                handleSearchSet(tokens.at(i + 1).text, step);
+            if (m_state != State::SearchUnseen || !ImapParser::number(tokens.at(i + 1).text, value))
                 continue;
             if (item == "COUNT")
                 m_count.unseen = value;
             else if (item == "MAX")
                 m_count.highestUnseenUid = value;
         }
+    }
+}
+
+void ImapSession::handleSearchSet(const QByteArray& set, Step& step)
+{
+    // "5:9000,9002": read range by range, never spelt out.
+    for (const QByteArray& range : set.split(',')) {
+        const int colon = range.indexOf(':');
+        quint32 low = 0;
+        quint32 high = 0;
+        if (!ImapParser::number(colon < 0 ? range : range.left(colon), low) ||
+            !ImapParser::number(colon < 0 ? range : range.mid(colon + 1), high)) {
+            end(End::ProtocolError, tr("The server sent a malformed search result."), step);
+            return;
+        }
+        noteNew(qMin(low, high), qMax(low, high));
+    }
+}
+
+void ImapSession::noteNew(quint32 low, quint32 high)
+{
+    // Only the number of arrivals and the newest few are wanted, however many there are.
+    if (high <= m_mark)
+        return;
+    low = qMax(low, m_mark + 1);
+    m_count.newCount = quint32(
+        qMin<quint64>(quint64(m_count.newCount) + (high - low) + 1, std::numeric_limits<quint32>::max()));
+    QList<quint32>& newest = m_count.newestUids;
+    for (quint32 uid = high; uid >= low && high - uid < quint32(MaxHeaderFetch); --uid) {
+        if (newest.size() == MaxHeaderFetch && uid <= newest.first())
+            break;
+        const auto at = std::lower_bound(newest.begin(), newest.end(), uid);
+        if (at == newest.end() || *at != uid)
+            newest.insert(at, uid);
+        if (newest.size() > MaxHeaderFetch)
+            newest.removeFirst();
     }
 }
 
@@ -568,7 +606,8 @@ void ImapSession::startCount(Step& step)
 {
     m_count.unseen = 0;
     m_count.highestUnseenUid = 0;
-    m_count.newUids.clear();
+    m_count.newCount = 0;
+    m_count.newestUids.clear();
     m_count.headers.clear();
     m_state = State::SearchUnseen;
     if (hasCapability("ESEARCH"))
@@ -580,20 +619,18 @@ void ImapSession::startCount(Step& step)
 void ImapSession::searchNew(Step& step)
 {
     // "n:*" always takes in the highest UID, even below n: the answer is filtered.
+    // RETURN (ALL) answers in ranges, short however many have arrived.
     m_state = State::SearchNew;
-    command("UID SEARCH UNSEEN UID " + QByteArray::number(m_mark + 1) + ":*", step);
+    command("UID SEARCH RETURN (ALL) UNSEEN UID " + QByteArray::number(m_mark + 1) + ":*", step);
 }
 
 void ImapSession::fetchHeaders(Step& step)
 {
-    QList<quint32>& uids = m_count.newUids;
-    std::sort(uids.begin(), uids.end());
-    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
-    if (!m_options.fetchHeaders || uids.isEmpty()) {
+    if (!m_options.fetchHeaders || m_count.newestUids.isEmpty()) {
         finishCount(step);
         return;
     }
-    m_fetching = uids.mid(qMax(0, int(uids.size()) - MaxHeaderFetch));
+    m_fetching = m_count.newestUids;
     QByteArray set;
     for (quint32 uid : m_fetching)
         set += (set.isEmpty() ? "" : ",") + QByteArray::number(uid);

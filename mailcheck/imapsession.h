@@ -16,7 +16,8 @@ struct ImapCount
     quint32 highestUnseenUid = 0; // 0: nothing unseen
     quint32 uidValidity = 0;
     quint32 uidNext = 0;               // 0: the server did not say
-    QList<quint32> newUids;            // unseen UIDs above the caller's mark, ascending
+    quint32 newCount = 0;              // unseen UIDs above the caller's mark
+    QList<quint32> newestUids;         // the newest (at most 3) of them, ascending
     QMap<quint32, QByteArray> headers; // the newest (at most 3) new UIDs -> raw From/Subject header lines
 };
 
@@ -141,6 +142,8 @@ private:
     void handleData(const QList<ImapToken>& tokens, Step& step);
     void handleTagged(const Status& status, Step& step);
     void handleFetch(const QList<ImapToken>& items);
+    void handleSearchSet(const QByteArray& set, Step& step);
+    void noteNew(quint32 low, quint32 high);
     void handleContinuation(const QByteArray& text, Step& step);
     void afterGreeting(Step& step);
     void login(Step& step);

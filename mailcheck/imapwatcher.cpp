@@ -129,22 +129,20 @@ void ImapWatcher::onCounted(const ImapCount& count)
     const bool renumbered = m_markKnown && count.uidValidity != m_uidValidity;
     if (renumbered)
         m_mark = 0;
-    QList<quint32> arrivals;
-    for (quint32 uid : count.newUids) {
-        if (uid > m_mark)
-            arrivals.append(uid);
-    }
+    // Counted by the session above the mark it was given: m_mark before any renumbering.
+    const QList<quint32>& newest = count.newestUids;
     // The first count of the run notifies when mail waits, as for POP3.
-    outcome.arrived = m_markKnown ? !renumbered && !arrivals.isEmpty() : count.unseen > 0;
-    outcome.arrivals = m_markKnown && !renumbered ? int(arrivals.size()) : int(count.unseen);
-    for (auto it = arrivals.crbegin(); it != arrivals.crend(); ++it) {
+    outcome.arrived = m_markKnown ? !renumbered && count.newCount > 0 : count.unseen > 0;
+    outcome.arrivals = int(std::min<quint32>(m_markKnown && !renumbered ? count.newCount : count.unseen,
+                                             quint32(std::numeric_limits<int>::max())));
+    for (auto it = newest.crbegin(); it != newest.crend(); ++it) {
         if (count.headers.contains(*it))
             outcome.arrivedHeaders.append(count.headers.value(*it));
     }
     m_uidValidity = count.uidValidity;
     m_markKnown = true;
     m_mark = std::max({m_mark, count.highestUnseenUid, count.uidNext > 0 ? count.uidNext - 1 : 0u,
-                       arrivals.isEmpty() ? 0u : arrivals.last()});
+                       newest.isEmpty() ? 0u : newest.last()});
 
     if (!m_healthy.isActive())
         m_healthy.start(m_timings.healthyMs);
