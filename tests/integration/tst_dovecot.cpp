@@ -29,6 +29,13 @@ const QString NameInBar = QStringLiteral("Dovecot box");
 // One run of the program around the real scheduler, watching the server's mailbox.
 struct Run : MailCheckRig
 {
+    // The profile watches an IMAP folder on this port.
+    void watchFolder(quint16 port)
+    {
+        run.ProfileSettings.Protocol = 1;
+        check.setImapPort(port);
+    }
+
     explicit Run(const DovecotServer& server) : MailCheckRig(server.port())
     {
         ProfileSettings& settings = run.ProfileSettings;
@@ -72,6 +79,15 @@ public:
 private:
     QTcpServer m_listener;
 };
+
+// A Dovecot that speaks IMAP too (and TLS, and checks tokens, where asked), started.
+bool startImap(DovecotServer& server, bool tls = false, bool oauth = false)
+{
+    server.setImap(true);
+    server.setTls(tls);
+    server.setOAuth2(oauth);
+    return server.start();
+}
 
 // The first line the server sends to anyone who connects.
 QByteArray greetingOf(quint16 port)
@@ -452,10 +468,7 @@ void tst_Dovecot::oauthTokenLogsIn()
         QSKIP("no TLS backend or no IMAP server here");
 
     DovecotServer server(3);
-    server.setTls(true);
-    server.setImap(true);
-    server.setOAuth2(true);
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(startImap(server, true, true), qPrintable(server.errorString()));
     const QByteArray user = server.userName().toUtf8();
     const QByteArray token =
         (signedWell ? server.oauthToken(lifetime) : server.badlySignedOAuthToken(lifetime)).toLatin1();
@@ -516,10 +529,7 @@ void tst_Dovecot::signsInWithTheProvider()
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
     DovecotServer server(3);
-    server.setImap(true);
-    server.setTls(true);
-    server.setOAuth2(true);
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(startImap(server, true, true), qPrintable(server.errorString()));
     StandInAuthServer provider;
     QVERIFY(provider.listen());
     provider.minter = [&](qint64 lifetime) {
@@ -591,15 +601,12 @@ void tst_Dovecot::imapCountsReadOnly()
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
     DovecotServer server(3);
-    server.setImap(true);
-    server.setTls(true);
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(startImap(server, true), qPrintable(server.errorString()));
     Relay relay(security == 2 ? server.imapsPort() : server.imapPort());
 
     Run r(server);
-    r.run.ProfileSettings.Protocol = 1;
+    r.watchFolder(relay.port());
     r.run.ProfileSettings.Security = quint8(security);
-    r.check.setImapPort(relay.port());
     r.check.addCaCertificates(QSslCertificate::fromPath(server.caCertificatePath()));
     QVERIFY(r.checkOnce());
 
@@ -620,11 +627,9 @@ void tst_Dovecot::imapIdleHearsADeliveryAndComesBackAfterAKick()
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
     DovecotServer server(3);
-    server.setImap(true);
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(startImap(server), qPrintable(server.errorString()));
     Run r(server);
-    r.run.ProfileSettings.Protocol = 1;
-    r.check.setImapPort(server.imapPort());
+    r.watchFolder(server.imapPort());
     ImapWatcher::Timings quick;
     quick.firstRetryMs = 200;
     r.check.imapWatcher().setTimings(quick);
@@ -684,13 +689,11 @@ void tst_Dovecot::twoDeliveriesWhileIdlingNameBothSubjectsInOneNotification()
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
     DovecotServer server(3);
-    server.setImap(true);
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(startImap(server), qPrintable(server.errorString()));
 
     Run r(server);
-    r.check.setImapPort(server.imapPort());
+    r.watchFolder(server.imapPort());
     ProfileSettings& settings = r.run.ProfileSettings;
-    settings.Protocol = 1;
     settings.Security = 0;
     settings.ShowSenders = 1;
     settings.Popup = 1;
