@@ -16,7 +16,7 @@
 MailCheck::MailCheck(GeneralStuff& run, SettingsStore& store, Clock& clock, Desktop& desktop,
                      MailCheckView& view, QObject* parent)
     : QObject(parent), m_run(run), m_store(store), m_clock(clock), m_desktop(desktop), m_view(view),
-      m_notification(run, clock, desktop, view), m_imap(clock)
+      m_notification(run, clock, desktop, view), m_utcClock(clock), m_imap(m_utcClock)
 {
     Timer1.setInterval(5000);
     connect(&Timer1, &QTimer::timeout, this, &MailCheck::Timer1_Timer);
@@ -98,8 +98,7 @@ void MailCheck::Timer1_Timer()
 {
     if (isImap())
         m_imap.checkClock();
-    if (!m_run.LastCheckTime.isNull() &&
-        minutesBetween(m_run.LastCheckTime, m_clock.now()) < m_run.ProfileSettings.Interval)
+    if (!m_run.LastCheckTime.isNull() && !checkIsDue())
         return;
     if (m_checking)
         return;
@@ -112,6 +111,19 @@ void MailCheck::Timer1_Timer()
     if (isImap() && m_imap.isWatching())
         return;
     startCheck();
+}
+
+bool MailCheck::checkIsDue()
+{
+    // Most ticks end here, without allocating or reading anything.
+    const int interval = m_run.ProfileSettings.Interval;
+    if (!m_nextCheck.mayHaveCome(m_run.LastCheckTime, interval, m_clock.msecsSinceEpoch()))
+        return false;
+    const QDateTime now = m_clock.now();
+    if (minutesBetween(m_run.LastCheckTime, now) >= interval)
+        return true;
+    m_nextCheck.workOut(m_run.LastCheckTime, interval, now);
+    return false;
 }
 
 void MailCheck::startCheck()

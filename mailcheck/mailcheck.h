@@ -1,14 +1,15 @@
 #pragma once
 
 #include "checkoutcome.h"
+#include "clock.h"
 #include "imapwatcher.h"
 #include "newmailnotification.h"
+#include "nextcheckdue.h"
 #include "pop3conversation.h"
 
 #include <QObject>
 #include <QTimer>
 
-class Clock;
 class Desktop;
 class MailCheckView;
 class SettingsStore;
@@ -74,6 +75,7 @@ signals:
 
 private:
     void startCheck();
+    bool checkIsDue();
     void conversationEnded(const CheckOutcome& outcome);
     bool isImap() const;
     void configure(MailConnection& connection) const;
@@ -94,6 +96,8 @@ private:
     Desktop& m_desktop;
     MailCheckView& m_view;
     NewMailNotification m_notification;
+    NextCheckDue m_nextCheck;
+    UtcClock m_utcClock; // the watcher only measures time between ticks
     ImapWatcher m_imap;
     quint16 m_portOverride = 0;
     quint16 m_imapPortOverride = 0;
