@@ -252,6 +252,9 @@ void MailCheck::conversationEnded(const CheckOutcome& outcome)
     case CheckOutcome::End::Counted:
         endConversation();
         m_notification.handleCount(outcome.count);
+        // When the next check falls due is worked out now, with the check's
+        // own work, rather than at the first tick of the idle time after it.
+        checkIsDue();
         emit checkEnded();
         return;
     case CheckOutcome::End::InvalidUser:

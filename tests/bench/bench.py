@@ -259,7 +259,7 @@ class PostOwl:
         while connections(process.pid, self.upstream_port) != 1:
             if time.monotonic() > deadline or process.poll() is not None:
                 stop(process)
-                fail("postowl never connected to IMAP: %s" % process.stderr.read().decode(errors="replace"))
+                return None
             time.sleep(0.05)
         time.sleep(IMAP_SETTLE)
         if connections(process.pid, self.upstream_port) != 1:
@@ -424,9 +424,10 @@ def main():
     try:
         (process,), _, _ = owl.start()
         label, _ = start_label(args)
+        ticker = subprocess.Popen([os.path.join(args.tools, "tick-floor")], stdin=subprocess.DEVNULL)
         watching = imap.start() if imap else None
         time.sleep(1.0)
-        watched = [process, label] + ([watching] if watching else [])
+        watched = [process, label, ticker] + ([watching] if watching else [])
         before = [cpu_ms(p.pid) for p in watched]
         time.sleep(args.idle)
         after = [cpu_ms(p.pid) for p in watched]
@@ -447,13 +448,16 @@ def main():
     spent = [[a - b for b, a in zip(one_before, one_after)] for one_before, one_after in zip(before, after)]
     rows.append(Row("CPU time over %d s idle (interval 5 min, schedstat; stat: %s)" % (args.idle, fmt(spent[0][0], "ms")),
                     "`postowl`", spent[0][1], "ms", "Qt label program", spent[1][1], goal_value=GOAL_IDLE_MS))
+    # What waking every 5 s costs by itself on this machine, the tick's own floor.
+    rows.append(Row("CPU time over %d s idle, against a program that only wakes every 5 s" % args.idle, "`postowl`",
+                    spent[0][1], "ms", "`poll()` every 5 s", spent[2][1]))
     if imap and not watching:
-        notes.append("The IMAP profile did not stay on one connection in IDLE, so its rows are left out.")
+        notes.append("The IMAP profile did not idle on one open connection, so its rows are left out.")
     if watching:
         rows.append(Row("Resident memory, IMAP profile idling on one open connection (TLS)", "`postowl`", imap_rss,
                         "MB", "Qt label program with Qt's TLS backend", med(imap.floor_rss), GOAL_RATIO))
-        rows.append(Row("CPU time over %d s of IDLE, IMAP profile (schedstat; stat: %s)" % (args.idle, fmt(spent[2][0], "ms")),
-                        "`postowl`", spent[2][1], "ms", "Qt label program", spent[1][1], goal_value=GOAL_IMAP_IDLE_MS))
+        rows.append(Row("CPU time over %d s of IDLE, IMAP profile (schedstat; stat: %s)" % (args.idle, fmt(spent[3][0], "ms")),
+                        "`postowl`", spent[3][1], "ms", "`poll()` every 5 s", spent[2][1], goal_value=GOAL_IMAP_IDLE_MS))
 
     # The table.
     load = os.getloadavg()
