@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLayout>
+#include <QPixmap>
 #include <QRegion>
 #include <QScreen>
 #include <QStyle>
@@ -22,10 +23,15 @@
 
 namespace {
 
+// Compiled in as the XPM sources they are: read from a resource file, the
+// image reader would first load every image format plugin there is to ask
+// whether one of them claims the file.
+#include "resources/mailbox-flag-down.xpm"
+#include "resources/mailbox-flag-up.xpm"
+
 QIcon mailboxIcon(bool mailWaiting)
 {
-    return QIcon(mailWaiting ? QStringLiteral(":/icons/mailbox-flag-up.xpm")
-                             : QStringLiteral(":/icons/mailbox-flag-down.xpm"));
+    return QIcon(QPixmap(mailWaiting ? mailbox_flag_up : mailbox_flag_down));
 }
 
 } // namespace
@@ -35,8 +41,6 @@ Form1::Form1(GeneralStuff& run, SettingsStore& store, Desktop& desktop, Clock& c
       m_mailCheck(run, store, m_network, clock, desktop, *this), m_sms(run, m_network), m_push(m_network),
       m_passwords(run, store, *this)
 {
-    // The icons live in this static library; make sure they are linked in.
-    Q_INIT_RESOURCE(icons);
     ui->setupUi(this);
     // A small fixed window: no resizing, no minimise or maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -15,8 +15,10 @@
 #include <QFont>
 #include <QSessionManager>
 #include <QSettings>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -43,7 +45,11 @@ int main(int argc, char* argv[])
     QtDesktop qtDesktop;
     Desktop& desktop = qtDesktop;
     SingleInstance instance(commandLine.profileName);
-    switch (instance.claim()) {
+    // Only the lock is taken before the window: a second start must not show
+    // one. Recording this run and answering later starts, like catching the
+    // end signals, waits until the event loop runs, when the window is up
+    // (or, for a profile without a server, its Account dialog).
+    switch (instance.lock()) {
     case SingleInstance::Claim::First:
         break;
     case SingleInstance::Claim::OtherRaised:
@@ -69,8 +75,12 @@ int main(int argc, char* argv[])
     QObject::connect(&form, &Form1::unloaded, &application, &QApplication::quit, Qt::QueuedConnection);
     // Logging off or shutting down ends the run like Exit does.
     QObject::connect(&application, &QApplication::aboutToQuit, &form, &Form1::Form_Unload);
-    UnixSignals endRequests; // SIGTERM, SIGHUP, SIGINT: the same orderly end
-    QObject::connect(&endRequests, &UnixSignals::received, &form, &Form1::Form_Unload);
+    QTimer::singleShot(0, &instance, &SingleInstance::serve);
+    std::unique_ptr<UnixSignals> endRequests; // SIGTERM, SIGHUP, SIGINT: the same orderly end
+    QTimer::singleShot(0, &form, [&endRequests, &form] {
+        endRequests = std::make_unique<UnixSignals>();
+        QObject::connect(endRequests.get(), &UnixSignals::received, &form, &Form1::Form_Unload);
+    });
 
     if (!form.Form_Load(commandLine.profileName))
         return 0;

@@ -122,6 +122,22 @@ bool SingleInstance::holderIsGone() const
 
 SingleInstance::Claim SingleInstance::claim(int timeoutMs)
 {
+    const Claim claim = lock(timeoutMs);
+    serve();
+    return claim;
+}
+
+void SingleInstance::serve()
+{
+    if (!m_holding || m_serving)
+        return;
+    m_serving = true;
+    recordOwner();
+    listen();
+}
+
+SingleInstance::Claim SingleInstance::lock(int timeoutMs)
+{
     QDir().mkpath(m_folder);
     m_lock = std::make_unique<QLockFile>(lockFileName());
     // Held for the whole run: only a holder that is no longer running makes it stale.
@@ -129,8 +145,7 @@ SingleInstance::Claim SingleInstance::claim(int timeoutMs)
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         if (m_lock->tryLock(0)) {
-            recordOwner();
-            listen();
+            m_holding = true;
             return Claim::First;
         }
         if (m_lock->error() != QLockFile::LockFailedError) {

@@ -42,6 +42,12 @@ public:
     // Takes the profile's lock, or asks its holder to come to the front. Waits
     // at most timeoutMs for a holder that is still starting or just ending.
     Claim claim(int timeoutMs = 3000);
+    // The same in two steps, for a start-up that puts its window up first:
+    // lock() decides who watches the profile; serve() then records this run
+    // as the holder and starts answering later starts, which meanwhile wait
+    // for it as for any holder that is still starting.
+    Claim lock(int timeoutMs = 3000);
+    void serve();
 
     static QString runtimeFolder();
     QString lockFileName() const;
@@ -65,6 +71,8 @@ private:
     QString m_key;
     QString m_serverName;
     bool m_abstract = false;
+    bool m_holding = false; // the lock is ours
+    bool m_serving = false;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer m_server;
 };

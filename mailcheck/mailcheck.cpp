@@ -21,7 +21,7 @@
 MailCheck::MailCheck(GeneralStuff& run, SettingsStore& store, NetworkAccess& network, Clock& clock,
                      Desktop& desktop, MailCheckView& view, QObject* parent)
     : QObject(parent), m_run(run), m_store(store), m_network(network), m_clock(clock), m_desktop(desktop),
-      m_view(view), m_notification(run, clock, desktop, view), m_imap(clock)
+      m_view(view), m_notification(run, clock, desktop, view), m_utcClock(clock), m_imap(m_utcClock)
 {
     Timer1.setInterval(5000);
     connect(&Timer1, &QTimer::timeout, this, &MailCheck::Timer1_Timer);
@@ -106,8 +106,7 @@ void MailCheck::Timer1_Timer()
 {
     if (isImap())
         m_imap.checkClock();
-    if (!m_run.LastCheckTime.isNull() &&
-        minutesBetween(m_run.LastCheckTime, m_clock.now()) < m_run.ProfileSettings.Interval)
+    if (!m_run.LastCheckTime.isNull() && !checkIsDue())
         return;
     if (m_checking)
         return;
@@ -120,6 +119,19 @@ void MailCheck::Timer1_Timer()
     if (isImap() && m_imap.isWatching())
         return;
     startCheck();
+}
+
+bool MailCheck::checkIsDue()
+{
+    // Most ticks end here, without allocating or reading anything.
+    const int interval = m_run.ProfileSettings.Interval;
+    if (!m_nextCheck.mayHaveCome(m_run.LastCheckTime, interval, m_clock.msecsSinceEpoch()))
+        return false;
+    const QDateTime now = m_clock.now();
+    if (minutesBetween(m_run.LastCheckTime, now) >= interval)
+        return true;
+    m_nextCheck.workOut(m_run.LastCheckTime, interval, now);
+    return false;
 }
 
 void MailCheck::startCheck()
@@ -388,6 +400,9 @@ void MailCheck::conversationEnded(const CheckOutcome& outcome)
     case CheckOutcome::End::Counted:
         endConversation();
         m_notification.handleCount(outcome.count);
+        // When the next check falls due is worked out now, with the check's
+        // own work, rather than at the first tick of the idle time after it.
+        checkIsDue();
         emit checkEnded();
         return;
     case CheckOutcome::End::InvalidUser:

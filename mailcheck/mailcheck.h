@@ -1,8 +1,10 @@
 #pragma once
 
 #include "checkoutcome.h"
+#include "clock.h"
 #include "imapwatcher.h"
 #include "newmailnotification.h"
+#include "nextcheckdue.h"
 #include "pop3conversation.h"
 
 #include <QObject>
@@ -98,6 +100,7 @@ private:
     void askToSignIn();
     void signInFailed(const QString& message);
     void tokenWorked();
+    bool checkIsDue();
     void conversationEnded(const CheckOutcome& outcome);
     bool isImap() const;
     void configure(MailConnection& connection) const;
@@ -122,6 +125,8 @@ private:
     Desktop& m_desktop;
     MailCheckView& m_view;
     NewMailNotification m_notification;
+    NextCheckDue m_nextCheck;
+    UtcClock m_utcClock; // the watcher only measures time between ticks
     ImapWatcher m_imap;
     quint16 m_portOverride = 0;
     quint16 m_imapPortOverride = 0;

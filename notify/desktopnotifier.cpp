@@ -29,33 +29,41 @@ QVariant imageHint(const QImage& icon)
 
 } // namespace
 
-DesktopNotifier::DesktopNotifier(QObject* parent) : DesktopNotifier(QDBusConnection::sessionBus(), parent) {}
+DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {}
 
-DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent)
-    : QObject(parent), m_bus(bus), m_capabilities(bus)
+DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent)
 {
-    connect(&m_capabilities, &NotificationCapabilities::known, this, &DesktopNotifier::sendWaiting);
+    attach(bus);
+}
+
+void DesktopNotifier::attach(const QDBusConnection& bus)
+{
+    m_bus = std::make_unique<QDBusConnection>(bus);
+    m_capabilities = std::make_unique<NotificationCapabilities>(bus);
+    connect(m_capabilities.get(), &NotificationCapabilities::known, this, &DesktopNotifier::sendWaiting);
     // A service that cannot say what it can do is not there to show anything.
-    connect(&m_capabilities, &NotificationCapabilities::failed, this, [this] {
+    connect(m_capabilities.get(), &NotificationCapabilities::failed, this, [this] {
         m_serviceMissing = true;
         sendWaiting();
     });
     // Every notification service sends its action signal to every listener;
     // only our own notification's counts (see ActionInvoked).
-    if (m_bus.isConnected())
-        m_bus.connect(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface),
-                      QStringLiteral("ActionInvoked"), this, SLOT(ActionInvoked(uint, QString)));
+    if (m_bus->isConnected())
+        m_bus->connect(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface),
+                       QStringLiteral("ActionInvoked"), this, SLOT(ActionInvoked(uint, QString)));
 }
 
 void DesktopNotifier::show(const QString& summary, const QString& body, const QImage& icon, bool withSound)
 {
-    if (m_serviceMissing || !m_bus.isConnected()) {
+    if (!m_bus)
+        attach(QDBusConnection::sessionBus());
+    if (m_serviceMissing || !m_bus->isConnected()) {
         emit unanswered(summary, body);
         return;
     }
-    if (!m_capabilities.isKnown()) {
+    if (!m_capabilities->isKnown()) {
         m_waiting.append({summary, body, icon, withSound});
-        m_capabilities.lookUp();
+        m_capabilities->lookUp();
         return;
     }
     send({summary, body, icon, withSound});
@@ -63,10 +71,13 @@ void DesktopNotifier::show(const QString& summary, const QString& body, const QI
 
 bool DesktopNotifier::playsSound()
 {
-    if (m_serviceMissing || !m_bus.isConnected())
+    // Asked just before a notification goes out: the bus is wanted now anyway.
+    if (!m_bus)
+        attach(QDBusConnection::sessionBus());
+    if (m_serviceMissing || !m_bus->isConnected())
         return false;
-    m_capabilities.lookUp();
-    return m_capabilities.has(QStringLiteral("sound"));
+    m_capabilities->lookUp();
+    return m_capabilities->has(QStringLiteral("sound"));
 }
 
 void DesktopNotifier::sendWaiting()
@@ -84,7 +95,8 @@ void DesktopNotifier::send(const Notification& notification)
     const QString& summary = notification.summary;
     const QString& body = notification.body;
     const QImage& icon = notification.icon;
-    const QString shownBody = m_capabilities.has(QStringLiteral("body-markup")) ? body.toHtmlEscaped() : body;
+    const QString shownBody =
+        m_capabilities->has(QStringLiteral("body-markup")) ? body.toHtmlEscaped() : body;
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(Service), QLatin1String(Path),
                                                        QLatin1String(Interface), QStringLiteral("Notify"));
     QVariantMap hints;
@@ -94,12 +106,12 @@ void DesktopNotifier::send(const Notification& notification)
     // apply what the user set for this program and for new mail.
     hints.insert(QStringLiteral("desktop-entry"), ProgramInfo::componentId());
     hints.insert(QStringLiteral("category"), QStringLiteral("email.arrived"));
-    if (notification.withSound && m_capabilities.has(QStringLiteral("sound")))
+    if (notification.withSound && m_capabilities->has(QStringLiteral("sound")))
         hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-email"));
     // Replacing the last one keeps a single notification however often mail comes.
     call << ProgramInfo::applicationTitle() << m_id << QString() /* app_icon */ << summary << shownBody
          << QStringList{QLatin1String(DefaultAction), QStringLiteral("Open")} << hints << int(-1);
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus->asyncCall(call, CallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, summary, body] {
         watcher->deleteLater();
         const QDBusPendingReply<uint> reply = *watcher;

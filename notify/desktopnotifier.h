@@ -9,6 +9,8 @@
 
 #include <QDBusConnection>
 #include <QList>
+
+#include <memory>
 #endif
 
 // Shows the desktop's own notification for new mail. Where the freedesktop
@@ -33,7 +35,8 @@ public:
     // How long an answer from the notification service may take.
     static constexpr int CallTimeoutMs = 10000;
 
-    // On the user's session bus.
+    // On the user's session bus, joined at the first notification: a run
+    // that never shows one never connects to it.
     explicit DesktopNotifier(QObject* parent = nullptr);
 #ifdef POSTOWL_FREEDESKTOP_NOTIFICATIONS
     explicit DesktopNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
@@ -57,14 +60,6 @@ public:
         return m_id;
     }
 
-#ifdef POSTOWL_FREEDESKTOP_NOTIFICATIONS
-    // What the service can do, as far as it has told.
-    const NotificationCapabilities& capabilities() const
-    {
-        return m_capabilities;
-    }
-#endif
-
 signals:
     // The user chose the notification itself (its default action).
     void activated();
@@ -85,11 +80,12 @@ private:
         QImage icon;
         bool withSound = false;
     };
+    void attach(const QDBusConnection& bus);
     void send(const Notification& notification);
     void sendWaiting();
 
-    QDBusConnection m_bus;
-    NotificationCapabilities m_capabilities;
+    std::unique_ptr<QDBusConnection> m_bus;
+    std::unique_ptr<NotificationCapabilities> m_capabilities;
     QList<Notification> m_waiting; // for the capabilities
 #endif
 

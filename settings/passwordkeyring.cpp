@@ -2,11 +2,11 @@
 
 #include "generalstuff.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QPluginLoader>
 #include <QPointer>
 #include <QTimer>
-
-#include <qt6keychain/keychain.h>
 
 #include <memory>
 #include <utility>
@@ -39,17 +39,42 @@ QString PasswordKeyring::entryName(const QString& profile, Entry entry)
 
 PasswordKeyring::PasswordKeyring(QObject* parent) : QObject(parent) {}
 
-void PasswordKeyring::run(QKeychain::Job* job, Done done)
+PasswordKeyring::~PasswordKeyring() = default;
+
+KeyringBackend* PasswordKeyring::backend()
 {
-    // The job is never parented to this object: deleting one that the
-    // keyring has not answered yet would leave its callback a dangling job.
-    // It deletes itself once it has finished.
-    job->setAutoDelete(true);
-    // Where no keyring can be reached, the password goes nowhere else.
-    job->setInsecureFallback(false);
+    if (m_backend || m_module)
+        return m_backend;
+    // Beside the program (a build, Windows), then where an installation puts
+    // its private libraries, relative to the program's own folder.
+    const QString folder = QCoreApplication::applicationDirPath();
+    for (const QString& place : {folder, folder + QStringLiteral("/" POSTOWL_KEYRING_MODULE_FOLDER)}) {
+        m_module = std::make_unique<QPluginLoader>(place + QStringLiteral("/" POSTOWL_KEYRING_MODULE));
+        m_backend = qobject_cast<KeyringBackend*>(m_module->instance());
+        if (m_backend)
+            break;
+    }
+    if (!m_backend)
+        qWarning("PostOwl: the keyring module could not be loaded: %s", qPrintable(m_module->errorString()));
+    return m_backend;
+}
+
+void PasswordKeyring::run(KeyringBackend::Job job, const QString& profile, Entry entry,
+                          const QString& password, Done done)
+{
     // Whichever comes first, the answer or the deadline, is the one; the job
     // may well outlive it.
     auto pending = std::make_shared<Done>(std::move(done));
+    KeyringBackend* keyring = backend();
+    if (!keyring) {
+        // Answered from the event loop, as the keyring would.
+        QTimer::singleShot(0, this, [pending] {
+            Result result;
+            result.error = QStringLiteral("its module is missing");
+            (*pending)(result);
+        });
+        return;
+    }
     QTimer::singleShot(m_deadlineMs, this, [pending] {
         if (const Done done = std::exchange(*pending, nullptr)) {
             Result result;
@@ -57,37 +82,16 @@ void PasswordKeyring::run(QKeychain::Job* job, Done done)
             done(result);
         }
     });
-    connect(job, &QKeychain::Job::finished, this, [pending](QKeychain::Job* finished) {
-        const Done done = std::exchange(*pending, nullptr);
-        if (!done)
-            return; // too late
-        Result result;
-        switch (finished->error()) {
-        case QKeychain::NoError:
-            result.ok = true;
-            result.found = true;
-            if (auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(finished))
-                result.password = read->textData();
-            break;
-        case QKeychain::EntryNotFound:
-            result.ok = true;
-            break;
-        default:
-            result.error = finished->errorString();
-            if (result.error.isEmpty())
-                result.error = QStringLiteral("error %1").arg(int(finished->error()));
-            break;
-        }
-        done(result);
-    });
-    job->start();
+    keyring->start(job, service(), entryName(profile, entry), password, this,
+                   [pending](const Result& result) {
+                       if (const Done done = std::exchange(*pending, nullptr))
+                           done(result);
+                   });
 }
 
 void PasswordKeyring::read(const QString& profile, Entry entry, Done done)
 {
-    auto* job = new QKeychain::ReadPasswordJob(service());
-    job->setKey(entryName(profile, entry));
-    run(job, std::move(done));
+    run(KeyringBackend::Job::Read, profile, entry, QString(), std::move(done));
 }
 
 void PasswordKeyring::write(const QString& profile, Entry entry, const QString& password, Done done)
@@ -96,17 +100,12 @@ void PasswordKeyring::write(const QString& profile, Entry entry, const QString& 
         remove(profile, entry, std::move(done));
         return;
     }
-    auto* job = new QKeychain::WritePasswordJob(service());
-    job->setKey(entryName(profile, entry));
-    job->setTextData(password);
-    run(job, std::move(done));
+    run(KeyringBackend::Job::Write, profile, entry, password, std::move(done));
 }
 
 void PasswordKeyring::remove(const QString& profile, Entry entry, Done done)
 {
-    auto* job = new QKeychain::DeletePasswordJob(service());
-    job->setKey(entryName(profile, entry));
-    run(job, std::move(done));
+    run(KeyringBackend::Job::Remove, profile, entry, QString(), std::move(done));
 }
 
 PasswordKeyring::Result PasswordKeyring::waitFor(const std::function<void(Done)>& start)

@@ -1,18 +1,22 @@
 #pragma once
 
+#include "keyringbackend.h"
+
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
-namespace QKeychain {
-class Job;
-}
+class QPluginLoader;
 struct GeneralStuff;
 
 // The profile's two passwords in the desktop keyring (Secret Service, the
 // Windows Credential Manager or the macOS Keychain, through QtKeychain), under
-// the service "PostOwl" as "<profile>/POP3" and "<profile>/SMS".
+// the service "PostOwl" as "<profile>/POP3" and "<profile>/SMS". QtKeychain
+// is in the keyring module, loaded at the first job: beside the program, or
+// in the installation's library folder. A module that cannot be loaded makes
+// a keyring that could not be reached.
 //
 // Every call is asynchronous: the keyring may have to ask the user to unlock
 // it. The answer comes through the callback, on the user-interface thread, as
@@ -37,13 +41,7 @@ public:
     // otherwise hold the first check or Apply for as long as D-Bus lets it.
     static constexpr int DefaultDeadlineMs = 15000;
 
-    struct Result
-    {
-        bool ok = false;    // the keyring answered (an entry that is not there counts)
-        bool found = false; // a read found the entry
-        QString password;   // what a read found
-        QString error;      // the keyring's own words when ok is false
-    };
+    using Result = KeyringAnswer;
     using Done = std::function<void(const Result&)>;
 
     static QString service();
@@ -51,6 +49,7 @@ public:
     static QString entryName(const QString& profile, Entry entry);
 
     explicit PasswordKeyring(QObject* parent = nullptr);
+    ~PasswordKeyring() override;
 
     void setDeadline(int milliseconds) { m_deadlineMs = milliseconds; }
 
@@ -70,8 +69,12 @@ public:
     void readPasswords(GeneralStuff& run, std::function<void(const QString& error)> done);
 
 private:
-    void run(QKeychain::Job* job, Done done);
+    void run(KeyringBackend::Job job, const QString& profile, Entry entry, const QString& password,
+             Done done);
+    KeyringBackend* backend();
     Result waitFor(const std::function<void(Done)>& start);
 
     int m_deadlineMs = DefaultDeadlineMs;
+    std::unique_ptr<QPluginLoader> m_module;
+    KeyringBackend* m_backend = nullptr;
 };

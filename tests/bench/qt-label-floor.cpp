@@ -1,9 +1,13 @@
 // The floor for any Qt Widgets program: one window showing one label. Prints
 // "shown" once the label has painted for the first time, then idles until it
-// is ended.
+// is ended. Built as qt-label-floor-tls it loads Qt's TLS backend first
+// (QSslSocket::supportsSsl): the floor of any program that speaks TLS.
 
 #include <QApplication>
 #include <QLabel>
+#ifdef POSTOWL_TLS_FLOOR
+#include <QSslSocket>
+#endif
 
 #include <cstdio>
 
@@ -30,6 +34,10 @@ private:
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+#ifdef POSTOWL_TLS_FLOOR
+    if (!QSslSocket::supportsSsl())
+        return 1;
+#endif
     PaintedLabel label(QStringLiteral("PostOwl 1.5"));
     label.show();
     return application.exec();

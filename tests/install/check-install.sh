@@ -24,6 +24,7 @@ cd "$prefix"
 sizes=(16 32 48 64 128 256)
 expected=(
     bin/postowl
+    lib/postowl/postowl-keyring.so
     share/applications/example.postowl.PostOwl.desktop
     share/icons/hicolor/scalable/apps/postowl.svg
     share/man/man1/postowl.1
