@@ -312,7 +312,10 @@ void MailCheck::watchNetwork()
     if (m_networkWatched)
         return;
     m_networkWatched = true;
-    if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
+    // GLib's network monitor first: it reads the kernel's routes and needs no
+    // bus, where NetworkManager's backend keeps a D-Bus connection and thread.
+    if (!QNetworkInformation::loadBackendByName(QStringLiteral("glib")) &&
+        !QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
         return;
     connect(QNetworkInformation::instance(), &QNetworkInformation::reachabilityChanged, this,
             [this](QNetworkInformation::Reachability reachability) {

@@ -20,6 +20,7 @@ import argparse
 import getpass
 import os
 import queue
+import re
 import select
 import shutil
 import signal
@@ -331,6 +332,7 @@ def main():
     parser.add_argument("--ca", help="the CA file that signed Dovecot's certificate")
     parser.add_argument("--certificate", help="the certificate Dovecot serves (a TLS profile trusts it)")
     parser.add_argument("--imaps-port", type=int, help="Dovecot's IMAP over TLS port")
+    parser.add_argument("--maildir", help="the user's Maildir, where new mail is put for the delivery rows")
     parser.add_argument("--user", default="alice")
     parser.add_argument("--password", default="s3cret")
     parser.add_argument("--runs", type=int, default=30)
@@ -459,6 +461,10 @@ def main():
         rows.append(Row("CPU time over %d s of IDLE, IMAP profile (schedstat; stat: %s)" % (args.idle, fmt(spent[3][0], "ms")),
                         "`postowl`", spent[3][1], "ms", "`poll()` every 5 s", spent[2][1], goal_value=GOAL_IMAP_IDLE_MS))
 
+    # 5. From a message landing in the Maildir to the title showing it.
+    if args.maildir and args.imaps_port and args.ca:
+        rows.extend(delivery_latency(args, relay, progress))
+
     # The table.
     load = os.getloadavg()
     print("Medians of %d runs (one idle run of %d s); Dovecot %s on 127.0.0.1, %d messages; "
@@ -474,6 +480,119 @@ def main():
         print(note)
         print()
     several_profiles(args, relay, progress)
+
+
+SETTLE_MS = 300  # PostOwl waits this long after the server's notice for the rest of a burst
+DELIVERY_TIMEOUT = 10.0
+
+
+def deliver(maildir, subject):
+    """One more message, put into new/ at once as a delivery agent does; the
+    moment it lands."""
+    name = "%d.%d_%d.postowl-bench" % (time.time(), os.getpid(), time.perf_counter_ns())
+    temporary = os.path.join(maildir, "tmp", name)
+    with open(temporary, "w", newline="") as message:
+        message.write("From: Bench <bench@example.org>\r\nSubject: %s\r\n\r\nA delivery.\r\n" % subject)
+    owner = os.stat(os.path.join(maildir, "new"))
+    if os.geteuid() == 0:
+        os.chown(temporary, owner.st_uid, owner.st_gid)
+    landed = time.perf_counter()
+    os.rename(temporary, os.path.join(maildir, "new", name))
+    return landed
+
+
+class LineClock:
+    """Reads a process's or socket's lines in a thread and keeps when each came."""
+
+    def __init__(self, readline):
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, args=(readline,), daemon=True).start()
+
+    def _read(self, readline):
+        try:
+            for line in iter(readline, b""):
+                self.lines.put((time.perf_counter(), line.decode(errors="replace").rstrip("\r\n")))
+        except (OSError, ValueError):
+            pass  # closed under it: the measuring is over
+
+    def wait_for(self, test, timeout=DELIVERY_TIMEOUT):
+        deadline = time.perf_counter() + timeout
+        while True:
+            try:
+                when, line = self.lines.get(timeout=max(0.0, deadline - time.perf_counter()))
+            except queue.Empty:
+                return None
+            if test(line):
+                return when
+
+
+def idle_floor(args):
+    """The least a client can do: blocked in IDLE on the same Dovecot over
+    TLS, it reads the server's EXISTS."""
+    import ssl
+    context = ssl.create_default_context(cafile=args.ca)
+    raw = socket.create_connection(("127.0.0.1", args.imaps_port), timeout=DELIVERY_TIMEOUT)
+    connection = context.wrap_socket(raw, server_hostname="127.0.0.1")
+    reader = connection.makefile("rb")
+    reader.readline()
+    connection.sendall(b"a LOGIN %s %s\r\nb EXAMINE INBOX\r\nc IDLE\r\n" % (args.user.encode(), args.password.encode()))
+    while not reader.readline().startswith(b"+"):
+        pass
+    # From here on it waits as long as the bench runs; closing it ends the wait.
+    connection.settimeout(None)
+    return connection, LineClock(reader.readline)
+
+
+def delivery_latency(args, relay, progress):
+    """PostOwl idling on an IMAP folder against the floor, both timed from
+    the same delivery; and a POP3 profile at Interval 1 for contrast."""
+    progress("from delivery to title, %d deliveries" % args.runs)
+    count_line = re.compile(r"^\* (?:ESEARCH .* COUNT (\d+)|SEARCH)")
+    imap = PostOwl(args, None, interval=5, keys=tls_profile_keys(args, ["Protocol=1"]),
+                   port_variable="POSTOWL_IMAP_PORT", upstream_port=args.imaps_port)
+    owl = subprocess.Popen([args.postowl, "--verbose"], env=imap.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    heard = LineClock(owl.stderr.readline)
+    postowl_ms, floor_ms = [], []
+    try:
+        if heard.wait_for(lambda line: line.startswith("+ ")) is None:
+            fail("the IMAP profile did not idle")
+        connection, floor = idle_floor(args)
+        for run in range(args.runs):
+            landed = deliver(args.maildir, "Delivery %d" % run)
+            exists = floor.wait_for(lambda line: line.endswith(" EXISTS"))
+            # The count is known and the title set in the step that idles again.
+            counted = heard.wait_for(lambda line: bool(count_line.match(line)))
+            shown = heard.wait_for(lambda line: line.endswith(" IDLE") and not line.startswith("*"))
+            if exists is None or counted is None or shown is None:
+                fail("a delivery was not noticed within %.0f s" % DELIVERY_TIMEOUT)
+            floor_ms.append((exists - landed) * 1000.0)
+            postowl_ms.append((shown - landed) * 1000.0)
+            heard.wait_for(lambda line: line.startswith("+ "))
+        connection.close()
+    finally:
+        stop(owl)
+        imap.close()
+    floor_median = statistics.median(floor_ms)
+    rows = [Row("From a delivery to the title, IMAP profile idling (IDLE, TLS)", "`postowl`",
+                statistics.median(postowl_ms), "ms", "blocking client in IDLE, to its EXISTS", floor_median,
+                goal_value=GOAL_RATIO * floor_median + SETTLE_MS)]
+
+    # For contrast: a POP3 profile only learns of it at its next check.
+    progress("from delivery to title, POP3 profile at Interval 1")
+    pop3 = PostOwl(args, relay, interval=1)
+    try:
+        (process,), _, _ = pop3.start()
+        landed = deliver(args.maildir, "For POP3")
+        checked = relay.next_check(timeout=65.0)
+        stop(process)
+    finally:
+        pop3.close()
+    if checked is not None:
+        rows.append(Row("From a delivery to the title, POP3 profile at Interval 1 (one delivery)", "`postowl`",
+                        (checked[1] - landed) * 1000.0, "ms", "blocking client in IDLE, to its EXISTS",
+                        floor_median))
+    return rows
 
 
 class Row:

@@ -29,8 +29,9 @@ int main(int argc, char* argv[])
     const quint16 port = quint16(QString::fromLocal8Bit(argv[1]).toUInt());
     const int runs = QString::fromLocal8Bit(argv[4]).toInt();
 
-    const Pop3Session::Credentials credentials{QString::fromLocal8Bit(argv[2]),
-                                               QString::fromLocal8Bit(argv[3])};
+    Pop3Session::Credentials credentials;
+    credentials.userName = QString::fromLocal8Bit(argv[2]);
+    credentials.password = QString::fromLocal8Bit(argv[3]);
     Pop3Conversation conversation;
     MailConnection& connection = conversation.connection();
     connection.setRemote(QStringLiteral("127.0.0.1"), port);
