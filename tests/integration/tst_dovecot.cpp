@@ -99,14 +99,6 @@ QByteArray greetingOf(quint16 port)
     return socket.readLine();
 }
 
-// One line of the server's, waiting for it as long as it takes to come.
-QByteArray lineFrom(QTcpSocket& socket)
-{
-    while (!socket.canReadLine() && socket.waitForReadyRead(3000)) {
-    }
-    return socket.readLine();
-}
-
 } // namespace
 
 class tst_Dovecot : public QObject
@@ -127,8 +119,6 @@ private slots:
     void checkOverTls();
     void tlsServesTheCertificateOfItsCa_data();
     void tlsServesTheCertificateOfItsCa();
-    void oauthTokenLogsIn_data();
-    void oauthTokenLogsIn();
     void signsInWithTheProvider_data();
     void signsInWithTheProvider();
     void imapCountsReadOnly_data();
@@ -435,65 +425,6 @@ void tst_Dovecot::tlsServesTheCertificateOfItsCa()
         replies += socket.readAll();
     const QByteArray stat = replies.split('\n').value(2);
     QVERIFY2(stat.startsWith("+OK 3 "), replies.constData());
-}
-
-void tst_Dovecot::oauthTokenLogsIn_data()
-{
-    QTest::addColumn<bool>("imap");
-    QTest::addColumn<QByteArray>("mechanism");
-    QTest::addColumn<int>("lifetime");
-    QTest::addColumn<bool>("signedWell");
-    QTest::addColumn<QByteArray>("reply");
-
-    QTest::newRow("IMAPS XOAUTH2") << true << QByteArray("XOAUTH2") << 3600 << true << QByteArray("a OK ");
-    QTest::newRow("IMAPS OAUTHBEARER")
-        << true << QByteArray("OAUTHBEARER") << 3600 << true << QByteArray("a OK ");
-    QTest::newRow("IMAPS, expired token")
-        << true << QByteArray("XOAUTH2") << -60 << true << QByteArray("a NO ");
-    QTest::newRow("IMAPS, badly signed")
-        << true << QByteArray("OAUTHBEARER") << 3600 << false << QByteArray("a NO ");
-    QTest::newRow("POP3S XOAUTH2") << false << QByteArray("XOAUTH2") << 3600 << true << QByteArray("+OK ");
-    QTest::newRow("POP3S, badly signed")
-        << false << QByteArray("XOAUTH2") << 3600 << false << QByteArray("-ERR ");
-}
-
-void tst_Dovecot::oauthTokenLogsIn()
-{
-    QFETCH(bool, imap);
-    QFETCH(QByteArray, mechanism);
-    QFETCH(int, lifetime);
-    QFETCH(bool, signedWell);
-    QFETCH(QByteArray, reply);
-    if (!QSslSocket::supportsSsl() || !DovecotServer::unavailableReason(true).isEmpty())
-        QSKIP("no TLS backend or no IMAP server here");
-
-    DovecotServer server(3);
-    QVERIFY2(startImap(server, true, true), qPrintable(server.errorString()));
-    const QByteArray user = server.userName().toUtf8();
-    const QByteArray token =
-        (signedWell ? server.oauthToken(lifetime) : server.badlySignedOAuthToken(lifetime)).toLatin1();
-    const QByteArray response = (mechanism == "XOAUTH2" ? "user=" + user : "n,a=" + user + ',') +
-                                "\001auth=Bearer " + token + "\001\001";
-
-    QSslSocket socket;
-    QSslConfiguration configuration = socket.sslConfiguration();
-    configuration.setCaCertificates(QSslCertificate::fromPath(server.caCertificatePath()));
-    socket.setSslConfiguration(configuration);
-    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), imap ? server.imapsPort() : server.tlsPort());
-    QVERIFY2(socket.waitForEncrypted(5000), qPrintable(socket.errorString()));
-    QVERIFY(lineFrom(socket).startsWith(imap ? "* OK " : "+OK "));
-    socket.write((imap ? "a AUTHENTICATE " : "AUTH ") + mechanism + ' ' + response.toBase64() + "\r\n");
-    QByteArray line = lineFrom(socket);
-    // A refused token gets the reason as a challenge first, which an empty line answers.
-    if (line.startsWith("+ ")) {
-        socket.write("\r\n");
-        line = lineFrom(socket);
-    }
-    QVERIFY2(line.startsWith(reply), line.constData());
-    if (imap && signedWell && lifetime > 0) {
-        socket.write("b STATUS INBOX (UNSEEN)\r\n");
-        QCOMPARE(lineFrom(socket), QByteArray("* STATUS INBOX (UNSEEN 3)\r\n"));
-    }
 }
 
 void tst_Dovecot::signsInWithTheProvider_data()
