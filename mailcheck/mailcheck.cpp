@@ -68,7 +68,9 @@ void MailCheck::resume()
     m_imap.hold(false);
     // Watching another server, folder or account than the profile now names:
     // connect anew. Anything else that was applied is read at the next count.
-    if (m_imap.isWatching() && (!isImap() || !sameConnection(m_imap.options(), imapOptions()))) {
+    if (m_imap.isWatching() &&
+        (!isImap() || !sameConnection(m_imap.options(), imapOptions()) ||
+         m_imap.conversation().connection().security() != m_run.ProfileSettings.Security)) {
         m_imap.stop();
         m_run.AwaitingNotice = false;
         if (m_started && !m_checking && isImap()) {
