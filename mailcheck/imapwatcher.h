@@ -54,7 +54,6 @@ public:
     // Connected, connecting or waiting to reconnect: the scheduler leaves it be.
     bool isWatching() const { return m_running && (m_conversation.isOpen() || m_retry.isActive()); }
     bool isIdling() const { return m_conversation.isIdling(); }
-    bool isReconnecting() const { return m_retry.isActive(); }
     // The options of the connection being watched.
     const ImapSession::Options& options() const { return m_options; }
 
@@ -63,9 +62,6 @@ public:
     void checkClock();
     // The network came back: a connection waiting to be retried is tried now.
     void networkBack();
-
-    // The pause before the next retry (without its jitter), for tests.
-    int nextRetryMs() const { return m_backoffMs; }
 
 signals:
     // A count of the folder, with what arrived since the last one.

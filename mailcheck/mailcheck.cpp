@@ -338,12 +338,18 @@ void MailCheck::checkNow()
     Timer1_Timer();
 }
 
-void MailCheck::imapCounted(const CheckOutcome& outcome)
+void MailCheck::keepGreeting(const CheckOutcome& outcome)
 {
+    // What the About box shows: the latest greeting, also of a check that failed after it.
     if (outcome.greeted) {
         m_run.ServerGreeting = outcome.greeting;
         m_run.ServerTransport = outcome.transport;
     }
+}
+
+void MailCheck::imapCounted(const CheckOutcome& outcome)
+{
+    keepGreeting(outcome);
     m_run.ConnectionNote.clear();
     tokenWorked();
     endConversation();
@@ -369,10 +375,7 @@ void MailCheck::imapFailed(const CheckOutcome& outcome, bool willRetry)
         conversationEnded(outcome);
         return;
     }
-    if (outcome.greeted) {
-        m_run.ServerGreeting = outcome.greeting;
-        m_run.ServerTransport = outcome.transport;
-    }
+    keepGreeting(outcome);
     // No box: the watcher reconnects by itself. A count already shown stays
     // while it does; the tooltip and the About box say why.
     m_run.ConnectionNote = QStringLiteral("Reconnecting: ") + outcome.description;
@@ -388,11 +391,7 @@ void MailCheck::imapFailed(const CheckOutcome& outcome, bool willRetry)
 
 void MailCheck::conversationEnded(const CheckOutcome& outcome)
 {
-    // What the About box shows: the latest greeting, also of a check that failed after it.
-    if (outcome.greeted) {
-        m_run.ServerGreeting = outcome.greeting;
-        m_run.ServerTransport = outcome.transport;
-    }
+    keepGreeting(outcome);
     if (outcome.end == CheckOutcome::End::TokenRefused && m_tokens && !std::exchange(m_tokenRetried, true)) {
         // Refreshed once, and the check tried again with the new token.
         m_awaitingToken = true;

@@ -102,6 +102,7 @@ private:
     void tokenWorked();
     bool checkIsDue();
     void conversationEnded(const CheckOutcome& outcome);
+    void keepGreeting(const CheckOutcome& outcome);
     bool isImap() const;
     void configure(MailConnection& connection) const;
     ImapSession::Options imapOptions() const;

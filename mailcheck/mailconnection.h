@@ -48,7 +48,6 @@ public:
     void setStallTimeout(int milliseconds) { setTimer(m_stall, milliseconds); }
     // How long the whole connection may take from the connect on; 0 for ever.
     void setDeadline(int milliseconds) { setTimer(m_deadline, milliseconds); }
-    int stallTimeout() const { return m_stall.interval(); }
     // TCP keepalive, for a connection that stays open.
     void setKeepAlive(bool on) { m_keepAlive = on; }
 

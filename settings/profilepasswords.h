@@ -54,8 +54,6 @@ public:
     // keyring that fails is said on standard error (the token stays in memory).
     void storeRefreshToken(const QString& refreshToken);
 
-    PasswordKeyring& keyring() { return *m_keyring; }
-
 private:
     QString writeKeyring(const ProfileSettings& record, const QString& oauthSecret,
                          const std::function<void(bool)>& busy);
