@@ -167,7 +167,6 @@ void MailCheck::connectToServer()
     // The record is read as it is now: the prompt may just have filled it.
     if (isImap()) {
         configure(m_imap.conversation().connection());
-        watchNetwork();
         m_imap.start(imapOptions());
         return;
     }
@@ -308,14 +307,16 @@ void MailCheck::signInFailed(const QString& message)
 
 void MailCheck::watchNetwork()
 {
-    // Loaded only for a profile that keeps a connection open. A backend that
-    // cannot tell, or none at all, never stops the checks: the watcher's
-    // own retries go on regardless.
+    // Loaded only once a kept connection has been lost: the watcher then waits
+    // to retry, and the network coming back cuts the wait short. Loading it
+    // costs a bus connection, a thread and some megabytes, for nothing while
+    // the connection holds. A backend that cannot tell, or none at all, never
+    // stops the checks: the watcher's own retries go on regardless.
     if (m_networkWatched)
         return;
     m_networkWatched = true;
-    // GLib's network monitor first: it reads the kernel's routes and needs no
-    // bus, where NetworkManager's backend keeps a D-Bus connection and thread.
+    // GLib's network monitor first: it reads the kernel's routes itself, where
+    // NetworkManager's backend asks over the system bus.
     if (!QNetworkInformation::loadBackendByName(QStringLiteral("glib")) &&
         !QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
         return;
@@ -370,6 +371,8 @@ QString MailCheck::sendersOf(const CheckOutcome& outcome) const
 
 void MailCheck::imapFailed(const CheckOutcome& outcome, bool willRetry)
 {
+    if (willRetry)
+        watchNetwork();
     if (!willRetry) {
         m_run.ConnectionNote.clear();
         conversationEnded(outcome);
