@@ -1,5 +1,6 @@
 #include "clock.h"
 #include "commandline.h"
+#include "deferredstyleicons.h"
 #include "form1.h"
 #include "generalstuff.h"
 #include "mailcheck.h"
@@ -15,6 +16,7 @@
 #include <QFont>
 #include <QSessionManager>
 #include <QSettings>
+#include <QStyle>
 #include <QTimer>
 
 #include <cstdio>
@@ -32,6 +34,7 @@ int main(int argc, char* argv[])
     }
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
+    QApplication::setStyle(new DeferredStyleIcons(QApplication::style()->name()));
     // The window spends most of its life hidden in the tray; only Exit ends the run.
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(ProgramInfo::componentId());

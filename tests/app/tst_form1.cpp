@@ -1,3 +1,4 @@
+#include "deferredstyleicons.h"
 #include "fakeclock.h"
 #include "fakedesktop.h"
 #include "form1.h"
@@ -199,6 +200,14 @@ void TestForm1::menuBar()
     QCOMPARE(statusText(form)->font().family(), QString("Comic Sans MS"));
     QVERIFY(statusText(form)->font().bold());
     QCOMPARE(statusText(form)->font().pointSizeF(), 15.75);
+    // The bar's "more" arrow, read when first drawn, is the style's own.
+    DeferredStyleIcons deferred(QStringLiteral("Fusion"));
+    const QImage drawn =
+        deferred.standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16).toImage();
+    QVERIFY(!drawn.isNull());
+    QCOMPARE(
+        drawn,
+        deferred.baseStyle()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16).toImage());
 }
 
 void TestForm1::trayClicks_data()
