@@ -299,13 +299,13 @@ def runtime_parent():
     return None
 
 
-def start_label(args, tls=False):
+def start_label(args, tls=False, tick=False, wrapper=(), timeout=START_TIMEOUT):
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     started = time.perf_counter()
     program = "qt-label-floor-tls" if tls else "qt-label-floor"
-    process = subprocess.Popen([os.path.join(args.tools, program)], env=env, stdin=subprocess.DEVNULL,
+    process = subprocess.Popen(list(wrapper) + [os.path.join(args.tools, program)] + (["--tick"] if tick else []), env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    ready, _, _ = select.select([process.stdout], [], [], START_TIMEOUT)
+    ready, _, _ = select.select([process.stdout], [], [], timeout)
     line = process.stdout.readline() if ready else b""
     if line.strip() != b"shown":
         stop(process)
@@ -427,9 +427,10 @@ def main():
         (process,), _, _ = owl.start()
         label, _ = start_label(args)
         ticker = subprocess.Popen([os.path.join(args.tools, "tick-floor")], stdin=subprocess.DEVNULL)
+        qt_ticker, _ = start_label(args, tick=True)
         watching = imap.start() if imap else None
         time.sleep(1.0)
-        watched = [process, label, ticker] + ([watching] if watching else [])
+        watched = [process, label, ticker, qt_ticker] + ([watching] if watching else [])
         before = [cpu_ms(p.pid) for p in watched]
         time.sleep(args.idle)
         after = [cpu_ms(p.pid) for p in watched]
@@ -453,13 +454,18 @@ def main():
     # What waking every 5 s costs by itself on this machine, the tick's own floor.
     rows.append(Row("CPU time over %d s idle, against a program that only wakes every 5 s" % args.idle, "`postowl`",
                     spent[0][1], "ms", "`poll()` every 5 s", spent[2][1]))
+    rows.append(Row("CPU time over %d s idle, against a Qt program with a 5 s timer" % args.idle, "`postowl`",
+                    spent[0][1], "ms", "Qt label program with a 5 s `QTimer`", spent[3][1], GOAL_RATIO))
     if imap and not watching:
         notes.append("The IMAP profile did not idle on one open connection, so its rows are left out.")
     if watching:
         rows.append(Row("Resident memory, IMAP profile idling on one open connection (TLS)", "`postowl`", imap_rss,
                         "MB", "Qt label program with Qt's TLS backend", med(imap.floor_rss), GOAL_RATIO))
-        rows.append(Row("CPU time over %d s of IDLE, IMAP profile (schedstat; stat: %s)" % (args.idle, fmt(spent[3][0], "ms")),
-                        "`postowl`", spent[3][1], "ms", "`poll()` every 5 s", spent[2][1], goal_value=GOAL_IMAP_IDLE_MS))
+        rows.append(Row("CPU time over %d s of IDLE, IMAP profile (schedstat; stat: %s)" % (args.idle, fmt(spent[4][0], "ms")),
+                        "`postowl`", spent[4][1], "ms", "`poll()` every 5 s", spent[2][1], goal_value=GOAL_IMAP_IDLE_MS))
+        rows.append(Row("CPU time over %d s of IDLE, IMAP profile, against a Qt program with a 5 s timer" % args.idle,
+                        "`postowl`", spent[4][1], "ms", "Qt label program with a 5 s `QTimer`", spent[3][1], GOAL_RATIO))
+    rows.extend(idle_instructions(args, relay, progress))
 
     # 5. From a message landing in the Maildir to the title showing it.
     if args.maildir and args.imaps_port and args.ca:
@@ -480,6 +486,75 @@ def main():
         print(note)
         print()
     several_profiles(args, relay, progress)
+
+
+def idle_instructions(args, relay, progress):
+    """What the idle ticks execute, counted by callgrind (so the same on any
+    machine): instructions over a stretch of idle time between checks, and the
+    allocations among them, against the Qt program with a 5 s timer."""
+    if not shutil.which("valgrind"):
+        return []
+    progress("instructions over %d s idle, under callgrind" % CALLGRIND_IDLE)
+    counts = []
+    with tempfile.TemporaryDirectory(prefix="postowl-bench-callgrind-") as folder:
+        out = os.path.join(folder, "callgrind.%p")
+        wrapper = ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out]
+        relay.drain()
+        owl = PostOwl(args, relay, interval=5)
+        started = []
+        try:
+            started.append(subprocess.Popen(wrapper + [args.postowl], env=owl.env, stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            if relay.next_check(timeout=CALLGRIND_START_TIMEOUT) is not None:
+                started.append(start_label(args, tick=True, wrapper=wrapper, timeout=CALLGRIND_START_TIMEOUT)[0])
+                counts = [idle_count(process, folder) for process in started]
+        finally:
+            for process in started:
+                stop(process)
+            owl.close()
+    if len(counts) != 2:
+        return []
+    (owl_ir, owl_allocs), (floor_ir, floor_allocs) = counts
+    return [Row("Instructions over %d s idle (callgrind; allocations: %d, floor %d)" % (CALLGRIND_IDLE, owl_allocs,
+                                                                                       floor_allocs),
+                "`postowl`", owl_ir, "instructions", "Qt label program with a 5 s `QTimer`", floor_ir, GOAL_RATIO)]
+
+
+ALLOCATORS = ("malloc", "calloc", "realloc", "operator new(unsigned long)")
+CALLGRIND_IDLE = 30
+CALLGRIND_START_TIMEOUT = 60.0
+
+
+def idle_count(process, folder):
+    """Zeroes the counts of a program under callgrind once it is idle, waits,
+    dumps them; returns the instructions and the calls to an allocator."""
+    time.sleep(3.0)
+    subprocess.run(["callgrind_control", "--zero", str(process.pid)], check=True, capture_output=True)
+    time.sleep(CALLGRIND_IDLE)
+    subprocess.run(["callgrind_control", "--dump", str(process.pid)], check=True, capture_output=True)
+    dump = os.path.join(folder, "callgrind.%d.1" % process.pid)
+    deadline = time.monotonic() + 10
+    while not os.path.exists(dump) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    instructions, allocations, names, callee = 0, 0, {}, None
+    with open(dump) as lines:
+        for line in lines:
+            if line.startswith("summary:"):
+                instructions = int(line.split()[1])
+            elif line.startswith("cfn="):
+                match = re.match(r"cfn=\((\d+)\)(?: (.*))?", line.rstrip("\n"))
+                if match.group(2):
+                    names[match.group(1)] = match.group(2)
+                callee = names.get(match.group(1), "")
+            elif line.startswith("fn="):
+                match = re.match(r"fn=\((\d+)\)(?: (.*))?", line.rstrip("\n"))
+                if match and match.group(2):
+                    names[match.group(1)] = match.group(2)
+            elif line.startswith("calls=") and callee is not None:
+                if callee in ALLOCATORS:
+                    allocations += int(line.split("=")[1].split()[0])
+                callee = None
+    return instructions, allocations
 
 
 SETTLE_MS = 300  # PostOwl waits this long after the server's notice for the rest of a burst
@@ -727,6 +802,8 @@ def several_profiles(args, relay, progress):
 def fmt(value, unit):
     if unit == "MB":
         return "%.1f MB" % value
+    if unit == "instructions":
+        return "{:,}".format(int(value))
     return ("%.2f ms" if value < 10 else "%.1f ms" if value < 100 else "%.0f ms") % value
 
 
