@@ -1,19 +1,36 @@
 #include "networkaccess.h"
 
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 
-NetworkAccess::NetworkAccess(QObject* parent) : QNetworkAccessManager(parent)
+NetworkAccess::NetworkAccess(QObject* parent) : QObject(parent) {}
+
+NetworkAccess::~NetworkAccess() = default;
+
+QNetworkReply* NetworkAccess::get(const QNetworkRequest& request)
 {
-    setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
-    setTransferTimeout(DefaultTransferTimeoutMs);
+    return withDeadline(manager().get(request));
 }
 
-QNetworkReply* NetworkAccess::createRequest(Operation operation, const QNetworkRequest& request,
-                                            QIODevice* outgoingData)
+QNetworkReply* NetworkAccess::post(const QNetworkRequest& request, const QByteArray& body)
 {
-    QNetworkReply* reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    return withDeadline(manager().post(request, body));
+}
+
+QNetworkAccessManager& NetworkAccess::manager()
+{
+    if (!m_manager) {
+        m_manager = std::make_unique<QNetworkAccessManager>();
+        m_manager->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+        m_manager->setTransferTimeout(DefaultTransferTimeoutMs);
+    }
+    return *m_manager;
+}
+
+QNetworkReply* NetworkAccess::withDeadline(QNetworkReply* reply) const
+{
     // Tied to the reply: a reply that ended and was deleted takes its deadline with it.
     QTimer::singleShot(m_requestDeadlineMs, reply, [reply] {
         if (reply->isRunning())
