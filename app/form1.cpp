@@ -20,6 +20,7 @@
 #include <QStyle>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -200,6 +201,14 @@ void Form1::showEvent(QShowEvent* event)
 {
     m_placed = true;
     QMainWindow::showEvent(event);
+}
+
+void Form1::paintEvent(QPaintEvent* event)
+{
+    QMainWindow::paintEvent(event);
+    // Said once: from here on the window is on the screen.
+    if (!std::exchange(m_painted, true))
+        emit verboseNote(QStringLiteral("Window shown"));
 }
 
 void Form1::closeEvent(QCloseEvent* event)

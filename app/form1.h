@@ -87,6 +87,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void restoreWindowPosition();
@@ -112,5 +113,6 @@ private:
     QSystemTrayIcon m_tray;
     bool m_trayBusy = false;
     bool m_placed = false; // shown, or put where the profile says
+    bool m_painted = false;
     bool m_unloaded = false;
 };
