@@ -1,7 +1,6 @@
 #include "deferredstyleicons.h"
 
 #include <QIconEngine>
-#include <QPainter>
 #include <QPointer>
 
 #include <functional>

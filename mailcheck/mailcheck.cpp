@@ -371,13 +371,12 @@ QString MailCheck::sendersOf(const CheckOutcome& outcome) const
 
 void MailCheck::imapFailed(const CheckOutcome& outcome, bool willRetry)
 {
-    if (willRetry)
-        watchNetwork();
     if (!willRetry) {
         m_run.ConnectionNote.clear();
         conversationEnded(outcome);
         return;
     }
+    watchNetwork();
     keepGreeting(outcome);
     // No box: the watcher reconnects by itself. A count already shown stays
     // while it does; the tooltip and the About box say why.

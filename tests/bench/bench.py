@@ -42,6 +42,9 @@ GOAL_RATIO = 1.15
 GOAL_PRIVATE_MB = 2.5
 GOAL_IDLE_MS = 1.0
 GOAL_IMAP_IDLE_MS = 2.0
+CALLGRIND_IDLE = 30  # seconds of idle time counted under callgrind
+CALLGRIND_START_TIMEOUT = 60.0  # start-up under valgrind is slow
+ALLOCATORS = ("malloc", "calloc", "realloc", "operator new(unsigned long)")
 
 
 def fail(message):
@@ -531,11 +534,6 @@ def idle_instructions(args, relay, progress):
                 "`postowl`", owl_ir, "instructions", "Qt label program with a 5 s `QTimer`", floor_ir, GOAL_RATIO)]
 
 
-ALLOCATORS = ("malloc", "calloc", "realloc", "operator new(unsigned long)")
-CALLGRIND_IDLE = 30
-CALLGRIND_START_TIMEOUT = 60.0
-
-
 def idle_count(process, folder):
     """Zeroes the counts of a program under callgrind once it is idle, waits,
     dumps them; returns the instructions and the calls to an allocator."""
@@ -550,17 +548,14 @@ def idle_count(process, folder):
     instructions, allocations, names, callee = 0, 0, {}, None
     with open(dump) as lines:
         for line in lines:
-            if line.startswith("summary:"):
+            # A function is named once, "fn=(7) malloc", and by its number after that.
+            named = re.match(r"(c?)fn=\((\d+)\)(?: (.*))?$", line.rstrip("\n"))
+            if named:
+                if named.group(3):
+                    names[named.group(2)] = named.group(3)
+                callee = names.get(named.group(2), "") if named.group(1) else None
+            elif line.startswith("summary:"):
                 instructions = int(line.split()[1])
-            elif line.startswith("cfn="):
-                match = re.match(r"cfn=\((\d+)\)(?: (.*))?", line.rstrip("\n"))
-                if match.group(2):
-                    names[match.group(1)] = match.group(2)
-                callee = names.get(match.group(1), "")
-            elif line.startswith("fn="):
-                match = re.match(r"fn=\((\d+)\)(?: (.*))?", line.rstrip("\n"))
-                if match and match.group(2):
-                    names[match.group(1)] = match.group(2)
             elif line.startswith("calls=") and callee is not None:
                 if callee in ALLOCATORS:
                     allocations += int(line.split("=")[1].split()[0])
